@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: unit tests, end-to-end scenarios.
+# Usage: scripts/test.sh   (installs the Debian packages it needs first)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/install-deps.sh"
+
+build="$root/build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORAN_WERROR=ON >/dev/null
+cmake --build "$build" --parallel "$(nproc)"
+cd "$build"
+ctest --output-on-failure --parallel "$(nproc)" --timeout 900

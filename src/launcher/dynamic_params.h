@@ -1,0 +1,27 @@
+// The Params section: name/value pairs that can differ between copies of one
+// launcher file. Every pair becomes a dynamic property; a few also steer the run.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "launch/properties.h"
+
+namespace velmoran {
+
+// What the recognised parameters set, with the values a run starts from.
+struct DynamicParams {
+  std::optional<std::string> updateUrl;                    // "update_url"
+  bool noUi = false;                                       // "show_no_ui" = "true"
+  bool autotest = false;                                   // "wrapper_autotest"
+  std::optional<std::vector<unsigned char>> splashImage;   // "splash_image", decoded
+  std::string jreName;                                     // "jre_name"
+};
+
+// Reads the Params section from a stream positioned just after the Params
+// marker, logging each pair and recording it in the properties block.
+DynamicParams readDynamicParams(FILE* stream, PropertiesBlock& properties);
+
+}  // namespace velmoran

@@ -1,0 +1,78 @@
+// The wrapper tail: its two markers, the scan that finds them, and the header.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace velmoran {
+
+constexpr std::size_t kTailMarkerLength = 128;
+constexpr std::size_t kParamsMarkerLength = 64;
+// The fixed size of the Params area between the Params marker and its reversed copy.
+constexpr std::size_t kParamsAreaSize = 204800;
+
+// The markers are assembled at run time, so the launcher's own image never
+// holds them and the scans cannot find them there.
+std::vector<unsigned char> allocAndInitMarker();
+std::vector<unsigned char> allocAndInitParamsMarker();
+
+// The marker matching rule as a resumable state machine, so a scan can be fed
+// block by block. A byte that breaks a partial match is not tried as the start
+// of a new one.
+class MarkerMatcher {
+ public:
+  explicit MarkerMatcher(std::span<const unsigned char> marker) : marker_(marker) {}
+  // Returns the position just after the marker when it completes inside
+  // [begin, end), otherwise nullptr with the partial match carried over.
+  const unsigned char* feed(const unsigned char* begin, const unsigned char* end);
+
+ private:
+  std::span<const unsigned char> marker_;
+  std::size_t matched_ = 0;
+};
+
+// Offset just after the first occurrence of the marker in the bytes, or -1.
+int64_t findMarkerEnd(std::span<const unsigned char> bytes, std::span<const unsigned char> marker);
+
+// Advances the stream past the first full occurrence of the marker and returns
+// the number of bytes consumed, marker included; -1 (after logging) when the
+// stream ends first. A byte that breaks a partial match is not tried as the
+// start of a new one.
+int64_t scanToMarker(FILE* stream, std::span<const unsigned char> marker, const char* label);
+
+// The eleven header fields that follow the Tail marker, in file order.
+struct TailHeader {
+  std::string appName;
+  std::string appVersion;
+  std::string jreVersion;
+  std::string guVersion;
+  std::string minSplashMs;
+  std::string signaturePublicKey;
+  std::string canOverrideSplash;
+  std::string installType;
+  std::string silentParameter;
+  std::string requiredJavaVersion;
+  std::string updateUrl;
+};
+
+struct TailHeaderField {
+  const char* name;
+  std::size_t size;  // reader buffer size: the longest value is size - 1
+  std::string TailHeader::*member;
+};
+
+// The header fields in file order, shared by the reader and the builder.
+extern const std::array<TailHeaderField, 11> kTailHeaderFields;
+
+TailHeader readTailHeader(FILE* stream);
+
+// The Params section's record sizes.
+constexpr std::size_t kParamNameSize = 1024;
+constexpr std::size_t kParamValueSize = 200000;
+
+}  // namespace velmoran

@@ -1,0 +1,113 @@
+#include "util/log.h"
+
+#include <unistd.h>
+
+#include <cstdarg>
+#include <ctime>
+
+#include "util/clock.h"
+#include "util/paths.h"
+
+namespace velmoran {
+namespace {
+
+int64_t lastTimestamp = 0;
+FILE* fileToLogTo = nullptr;
+
+constexpr const char* kErrorBanner = "*******************************************\n";
+constexpr const char* kStartLine = "++++++++++++++++++++++++++++++++++++++++++++++++\n";
+constexpr const char* kEndLine = "------------------------------------------------\n";
+
+void writeRecord(const char* format, va_list args) {
+  const int64_t now = systemTimeMillis();
+  const unsigned long long elapsed =
+      lastTimestamp == 0 ? 0ULL : static_cast<unsigned long long>(now - lastTimestamp);
+  if (fileToLogTo != nullptr) {
+    va_list copy;
+    va_copy(copy, args);
+    std::fprintf(fileToLogTo, "+%-8llu ", elapsed);
+    std::vfprintf(fileToLogTo, format, copy);
+    va_end(copy);
+    std::fflush(fileToLogTo);
+  }
+  std::printf("+%-8llu ", elapsed);
+  std::vprintf(format, args);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  lastTimestamp = systemTimeMillis();
+}
+
+}  // namespace
+
+void logMessage(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  writeRecord(format, args);
+  va_end(args);
+}
+
+void logError(const char* format, ...) {
+  logMessage("%s", kErrorBanner);
+  va_list args;
+  va_start(args, format);
+  writeRecord(format, args);
+  va_end(args);
+  logMessage("%s", kErrorBanner);
+  std::fflush(stdout);
+  std::fflush(stderr);
+}
+
+void logStartSection(const char* name) {
+  logMessage("%s", kStartLine);
+  logMessage("+++ Start: %s\n", name);
+  logMessage("%s", kStartLine);
+}
+
+void logEndSection(const char* name) {
+  logMessage("%s", kEndLine);
+  logMessage("--- End: %s\n", name);
+  logMessage("%s", kEndLine);
+}
+
+void setFileToLogTo(FILE* stream) { fileToLogTo = stream; }
+
+FILE* getFileToLogTo() { return fileToLogTo; }
+
+std::string setupFileLogging(const std::string& masterFolder) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[64] = {};
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H-%M-%S", &local);
+  char name[96] = {};
+  std::snprintf(name, sizeof name, "%s-%03d.log", stamp, getJustMillis());
+
+  const std::string logFolder = setPath(masterFolder, "logs");
+  makeDir(masterFolder);
+  makeDir(logFolder);
+
+  std::string logFile = setPath(logFolder, "Wrapper-");
+  logFile += name;
+  checkPathLength(logFile);
+  logMessage("[Extractor] Logging to %s\n", logFile.c_str());
+  setFileToLogTo(std::fopen(logFile.c_str(), "w"));
+  return logFile;
+}
+
+void closeLoggedFile() {
+  logMessage("[Utils] Closing logging file.\n");
+  if (fileToLogTo != nullptr) {
+    std::fclose(fileToLogTo);
+    fileToLogTo = nullptr;
+  }
+}
+
+void printWorkingDir() {
+  char dir[1024] = {};
+  if (getcwd(dir, sizeof dir) == nullptr) dir[0] = '\0';
+  logMessage("[Extractor] Working dir is '%s'\n", dir);
+}
+
+void resetLogClock() { lastTimestamp = 0; }
+
+}  // namespace velmoran

@@ -1,0 +1,30 @@
+// The process-wide logger: every record goes to standard output and, once a
+// log file is open, to that file too, prefixed with the milliseconds since the
+// previous record ended. Main thread only.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace velmoran {
+
+void logMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The record framed by two lines of 43 asterisks, each a record of its own.
+void logError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void logStartSection(const char* name);
+void logEndSection(const char* name);
+
+// Replaces the file sink; the old stream is not closed.
+void setFileToLogTo(FILE* stream);
+FILE* getFileToLogTo();
+// Creates masterFolder/logs and opens "Wrapper-<local time>-<ms>.log" there.
+// Returns the path of the log file.
+std::string setupFileLogging(const std::string& masterFolder);
+void closeLoggedFile();
+void printWorkingDir();
+
+// Forgets the previous record, so the next one starts at "+0". For tests.
+void resetLogClock();
+
+}  // namespace velmoran

@@ -1,0 +1,79 @@
+#include "cli.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace velmoran::pack {
+
+void fail(const std::string& message) { throw UsageError{message}; }
+
+namespace {
+std::vector<Command>& registry() {
+  static std::vector<Command> all;
+  return all;
+}
+}  // namespace
+
+const std::vector<Command>& commands() { return registry(); }
+
+CommandRegistration::CommandRegistration(const Command& command) {
+  auto& all = registry();
+  auto at = all.begin();
+  while (at != all.end() && at->order < command.order) ++at;
+  all.insert(at, command);
+}
+
+bool Args::option(std::string_view name) {
+  if (done()) return false;
+  const std::string& arg = args_[i_];
+  if (arg == name) {
+    if (i_ + 1 >= args_.size()) fail("option " + std::string(name) + " needs a value");
+    value_ = args_[i_ + 1];
+    i_ += 2;
+    return true;
+  }
+  if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 && arg[name.size()] == '=') {
+    value_ = arg.substr(name.size() + 1);
+    ++i_;
+    return true;
+  }
+  return false;
+}
+
+bool Args::flag(std::string_view name) {
+  if (done() || args_[i_] != name) return false;
+  ++i_;
+  return true;
+}
+
+std::string Args::positional() {
+  const std::string& arg = args_[i_];
+  if (arg.size() > 1 && arg[0] == '-') fail("unknown option " + arg);
+  ++i_;
+  return arg;
+}
+
+std::vector<unsigned char> readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) fail("cannot read " + path + ": " + std::strerror(errno));
+  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeWholeFile(const std::string& path, const std::vector<unsigned char>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) fail("cannot write " + path + ": " + std::strerror(errno));
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.flush();
+  if (!out) fail("cannot write " + path + ": " + std::strerror(errno));
+}
+
+bool wantsHelp(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") return true;
+  }
+  return false;
+}
+
+}  // namespace velmoran::pack

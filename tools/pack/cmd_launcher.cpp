@@ -1,0 +1,234 @@
+// velmoran-pack launcher: the launcher program with a wrapper tail appended.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <optional>
+
+#include "cli.h"
+#include "launcher/tail.h"
+#include "layout.h"
+#include "tail_writer.h"
+
+namespace velmoran::pack {
+namespace {
+
+// Written as the update URL, with a "/" after it, when none is given: the
+// launcher then knows there is no update server.
+constexpr const char* kPlaceholderUpdateUrl = "http://127.0.0.255";
+
+constexpr const char* kHelp =
+    "Usage: velmoran-pack launcher -o OUTPUT --app-name NAME [OPTIONS]\n"
+    "\n"
+    "Appends a wrapper tail to a copy of the launcher program. The output is\n"
+    "executable; run it to install and start the application.\n"
+    "\n"
+    "Header:\n"
+    "  --app-name NAME          the application's name (no '-' or '/')\n"
+    "  --app-version V          version of the embedded application (offline launcher)\n"
+    "  --jre-version V          version of the embedded JRE\n"
+    "  --gu-version V           version of the embedded updater; without it the file\n"
+    "                           is just a launcher and carries no files\n"
+    "  --min-splash-ms MS       minimum splash time handed to the updater (default 0)\n"
+    "  --public-key HEX         hex DER RSA public key that verifies signed archives\n"
+    "  --public-key-file FILE   the same, read from a file (as 'keygen' writes it)\n"
+    "  --can-override-splash 0|1  allow the splash_image parameter (default 0)\n"
+    "  --install-type TYPE      perm_all (/opt), perm_user (default) or temporary\n"
+    "  --silent-parameter ARG   an argument that makes a run silent\n"
+    "  --java-version N         Java version a system JRE must have\n"
+    "  --update-url URL         base URL of updates, or D to take the update_url\n"
+    "                           parameter (default: none configured)\n"
+    "\n"
+    "Embedded files (with --gu-version):\n"
+    "  --lzma64 FILE            the LZMA decompressor program (required)\n"
+    "  --splash FILE            the splash PNG (required)\n"
+    "  --cacerts FILE           a CA store that replaces the JRE's (optional)\n"
+    "  --gu-archive FILE        the updater's LZMA-compressed archive (required)\n"
+    "  --jre-archive FILE       the JRE's LZMA-compressed archive (with --jre-version)\n"
+    "  --jre-name NAME          the JRE's name; also sets the jre_name parameter\n"
+    "  --app-archive FILE       the application's archive (with --app-version)\n"
+    "\n"
+    "Other:\n"
+    "  --param NAME=VALUE       a dynamic parameter (repeatable, in order)\n"
+    "  --stub FILE              the launcher program (default: velmoran-launcher\n"
+    "                           beside this tool)\n"
+    "  -o, --output FILE        the launcher file to write\n";
+
+std::string defaultStub() {
+  char self[PATH_MAX] = {};
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) fail("cannot find velmoran-launcher; give --stub");
+  std::string dir(self, static_cast<std::size_t>(n));
+  return dir.substr(0, dir.rfind('/') + 1) + "velmoran-launcher";
+}
+
+void checkVersion(const char* what, const std::string& v) {
+  if (v.empty()) return;
+  if (v.size() > 18 || !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    fail(std::string(what) + " must be decimal digits (at most 18), such as 00054022298; got '" + v + "'");
+  }
+}
+
+void checkComponentName(const char* what, const std::string& name) {
+  if (name.find_first_of("-/") != std::string::npos || name == "." || name == "..") {
+    fail(std::string(what) + " '" + name + "' must not contain '-' or '/'");
+  }
+}
+
+Param splitParam(const std::string& text) {
+  const auto eq = text.find('=');
+  if (eq == std::string::npos || eq == 0) fail("--param needs NAME=VALUE, got '" + text + "'");
+  return {text.substr(0, eq), text.substr(eq + 1)};
+}
+
+std::string trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+struct Options {
+  TailHeader header;
+  std::string output, stub;
+  std::optional<std::string> lzma64, splash, cacerts, guArchive, jreArchive, appArchive, jreName;
+  std::vector<Param> params;
+};
+
+Options parse(const std::vector<std::string>& argv) {
+  Options o;
+  o.header.minSplashMs = "0";
+  o.header.canOverrideSplash = "0";
+  o.header.installType = "perm_user";
+  o.header.updateUrl = std::string(kPlaceholderUpdateUrl) + "/";
+  Args a(argv);
+  while (!a.done()) {
+    if (a.option("-o") || a.option("--output")) o.output = a.value();
+    else if (a.option("--stub")) o.stub = a.value();
+    else if (a.option("--app-name")) o.header.appName = a.value();
+    else if (a.option("--app-version")) o.header.appVersion = a.value();
+    else if (a.option("--jre-version")) o.header.jreVersion = a.value();
+    else if (a.option("--gu-version")) o.header.guVersion = a.value();
+    else if (a.option("--min-splash-ms")) o.header.minSplashMs = a.value();
+    else if (a.option("--public-key")) o.header.signaturePublicKey = a.value();
+    else if (a.option("--public-key-file")) {
+      const Bytes text = readWholeFile(a.value());
+      o.header.signaturePublicKey = trimmed(std::string(text.begin(), text.end()));
+    } else if (a.option("--can-override-splash")) o.header.canOverrideSplash = a.value();
+    else if (a.option("--install-type")) o.header.installType = a.value();
+    else if (a.option("--silent-parameter")) o.header.silentParameter = a.value();
+    else if (a.option("--java-version")) o.header.requiredJavaVersion = a.value();
+    else if (a.option("--update-url")) o.header.updateUrl = a.value();
+    else if (a.option("--lzma64")) o.lzma64 = a.value();
+    else if (a.option("--splash")) o.splash = a.value();
+    else if (a.option("--cacerts")) o.cacerts = a.value();
+    else if (a.option("--gu-archive")) o.guArchive = a.value();
+    else if (a.option("--jre-archive")) o.jreArchive = a.value();
+    else if (a.option("--jre-name")) o.jreName = a.value();
+    else if (a.option("--app-archive")) o.appArchive = a.value();
+    else if (a.option("--param")) o.params.push_back(splitParam(a.value()));
+    else fail("unknown argument '" + a.peek() + "' (try --help)");
+  }
+  if (o.output.empty()) fail("no output file given (-o FILE)");
+  if (o.header.appName.empty()) fail("no application name given (--app-name NAME)");
+  if (o.stub.empty()) o.stub = defaultStub();
+  checkComponentName("application name", o.header.appName);
+  checkVersion("--app-version", o.header.appVersion);
+  checkVersion("--jre-version", o.header.jreVersion);
+  checkVersion("--gu-version", o.header.guVersion);
+  for (const TailHeaderField& field : kTailHeaderFields) {
+    checkFieldFits(std::string("header field '") + field.name + "'", o.header.*field.member, field.size);
+  }
+  if (o.jreName) {
+    checkComponentName("JRE name", *o.jreName);
+    const bool given = std::any_of(o.params.begin(), o.params.end(), [](const Param& p) { return p.first == "jre_name"; });
+    if (!given) o.params.emplace_back("jre_name", *o.jreName);
+  }
+  return o;
+}
+
+const std::string& required(const std::optional<std::string>& file, const char* option, const char* because) {
+  if (!file) fail(std::string(option) + " is required " + because);
+  return *file;
+}
+
+void refuseWithout(const std::optional<std::string>& file, const char* option, const char* needed) {
+  if (file) fail(std::string(option) + " needs " + needed);
+}
+
+// The embedded files in the positional order the launcher consumes them.
+void appendEntries(Bytes& out, const Options& o) {
+  const TailHeader& h = o.header;
+  if (h.guVersion.empty()) {
+    refuseWithout(o.lzma64, "--lzma64", "--gu-version");
+    refuseWithout(o.splash, "--splash", "--gu-version");
+    refuseWithout(o.cacerts, "--cacerts", "--gu-version");
+    refuseWithout(o.guArchive, "--gu-archive", "--gu-version");
+    refuseWithout(o.jreArchive, "--jre-archive", "--gu-version");
+    refuseWithout(o.appArchive, "--app-archive", "--gu-version");
+    return;
+  }
+  const char* withGu = "with --gu-version";
+  appendEntry(out, 0, "lzma64", readWholeFile(required(o.lzma64, "--lzma64", withGu)));
+  appendEntry(out, 0, "nativesplash.png", readWholeFile(required(o.splash, "--splash", withGu)));
+  appendEntry(out, 0, "cacerts", o.cacerts ? readWholeFile(*o.cacerts) : Bytes{});
+  appendEntry(out, 0, "Velmoran-Velmoran-" + h.guVersion + "-archive.p2.l2",
+              readWholeFile(required(o.guArchive, "--gu-archive", withGu)));
+  appendEntry(out, 0, "Velmoran-Velmoran-version.txt", Bytes(h.guVersion.begin(), h.guVersion.end()));
+
+  if (h.jreVersion.empty()) {
+    refuseWithout(o.jreArchive, "--jre-archive", "--jre-version");
+  } else {
+    const std::string& archive = required(o.jreArchive, "--jre-archive", "with --jre-version");
+    if (!o.jreName) fail("--jre-name is required with --jre-version");
+    appendEntry(out, 0, "Velmoran-" + *o.jreName + "-" + h.jreVersion + "-archive.p2.l2", readWholeFile(archive));
+  }
+
+  if (h.appVersion.empty()) {
+    refuseWithout(o.appArchive, "--app-archive", "--app-version");
+  } else {
+    const std::string& archive = required(o.appArchive, "--app-archive", "with --app-version");
+    appendEntry(out, 0, "Velmoran-" + h.appName + "-" + h.appVersion + "-archive.p2.l2", readWholeFile(archive));
+    appendEntry(out, 0, "Velmoran-" + h.appName + "-version.txt", Bytes(h.appVersion.begin(), h.appVersion.end()));
+  }
+}
+
+int runLauncher(const std::vector<std::string>& argv) {
+  const Options o = parse(argv);
+  Bytes out = readWholeFile(o.stub);
+  const auto tailMarker = allocAndInitMarker();
+  const auto paramsMarker = allocAndInitParamsMarker();
+  if (findMarkerEnd(out, tailMarker) >= 0 || findMarkerEnd(out, paramsMarker) >= 0) {
+    fail("the stub " + o.stub + " already contains a marker (is it a launcher file rather than the launcher program?)");
+  }
+  const std::size_t stubSize = out.size();
+
+  out.insert(out.end(), tailMarker.begin(), tailMarker.end());
+  for (const TailHeaderField& field : kTailHeaderFields) appendField(out, o.header.*field.member);
+  appendEntries(out, o);
+  const std::size_t paramsMarkerAt = out.size();
+  out.insert(out.end(), paramsMarker.begin(), paramsMarker.end());
+  const Bytes area = buildParamsArea(o.params);
+  out.insert(out.end(), area.begin(), area.end());
+  const Bytes endMarker = reversed(paramsMarker);
+  out.insert(out.end(), endMarker.begin(), endMarker.end());
+
+  // The launcher takes the first occurrence of each marker; an embedded file
+  // that happened to hold one would send it to the wrong place.
+  const LauncherLayout layout = locateSections(out);
+  if (layout.headerOffset != static_cast<int64_t>(stubSize + tailMarker.size()) ||
+      layout.paramsAreaOffset != static_cast<int64_t>(paramsMarkerAt + paramsMarker.size())) {
+    fail("an embedded file contains a marker; the launcher would misread this file");
+  }
+
+  writeWholeFile(o.output, out);
+  if (chmod(o.output.c_str(), 0755) != 0) fail("cannot make " + o.output + " executable");
+  std::printf("Wrote %s (%zu bytes: launcher %zu, tail %zu)\n", o.output.c_str(), out.size(), stubSize,
+              out.size() - stubSize);
+  return 0;
+}
+
+const CommandRegistration registration{
+    {10, "launcher", "append a wrapper tail to the launcher program", kHelp, runLauncher}};
+
+}  // namespace
+}  // namespace velmoran::pack

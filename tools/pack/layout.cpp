@@ -1,0 +1,23 @@
+#include "layout.h"
+
+#include <algorithm>
+
+#include "launcher/tail.h"
+
+namespace velmoran::pack {
+
+LauncherLayout locateSections(const Bytes& file) {
+  LauncherLayout layout;
+  layout.headerOffset = findMarkerEnd(file, allocAndInitMarker());
+  const auto paramsMarker = allocAndInitParamsMarker();
+  layout.paramsAreaOffset = findMarkerEnd(file, paramsMarker);
+  if (layout.paramsAreaOffset >= 0) {
+    const auto endAt = static_cast<std::size_t>(layout.paramsAreaOffset) + kParamsAreaSize;
+    const Bytes endMarker = reversed(paramsMarker);
+    layout.hasEndMarker = file.size() >= endAt + endMarker.size() &&
+                          std::equal(endMarker.begin(), endMarker.end(), file.begin() + static_cast<std::ptrdiff_t>(endAt));
+  }
+  return layout;
+}
+
+}  // namespace velmoran::pack

@@ -1,0 +1,67 @@
+#include "tail_writer.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cli.h"
+#include "launcher/tail.h"
+#include "util/fields.h"
+
+namespace velmoran::pack {
+
+void checkFieldFits(const std::string& what, const std::string& value, std::size_t readerSize) {
+  if (value.find('\0') != std::string::npos) fail(what + " must not contain a NUL byte");
+  if (value.size() > readerSize - 2) {
+    fail(what + " is " + std::to_string(value.size()) + " characters long; the launcher reads at most " +
+         std::to_string(readerSize - 2));
+  }
+}
+
+void appendField(Bytes& out, const std::string& text) {
+  out.insert(out.end(), text.begin(), text.end());
+  out.push_back('\0');
+}
+
+void appendEntry(Bytes& out, int type, const std::string& path, std::span<const unsigned char> data) {
+  appendField(out, std::to_string(type));
+  appendField(out, path);
+  if (type == 1) return;
+  appendField(out, std::to_string(data.size()));
+  out.insert(out.end(), data.begin(), data.end());
+}
+
+Bytes buildParamsArea(const std::vector<Param>& params) {
+  Bytes area;
+  appendField(area, std::to_string(params.size()));
+  for (const auto& [name, value] : params) {
+    checkFieldFits("parameter name '" + name.substr(0, 40) + "'", name, kParamNameSize);
+    checkFieldFits("value of parameter '" + name + "'", value, kParamValueSize);
+    appendField(area, name);
+    appendField(area, value);
+  }
+  if (area.size() > kParamsAreaSize) {
+    fail("the parameters take " + std::to_string(area.size()) + " bytes; the Params area holds " +
+         std::to_string(kParamsAreaSize));
+  }
+  area.resize(kParamsAreaSize, '\0');
+  return area;
+}
+
+std::vector<Param> parseParamsArea(std::span<const unsigned char> area) {
+  // The same readers the launcher uses, over the area in memory.
+  FILE* stream = fmemopen(const_cast<unsigned char*>(area.data()), area.size(), "rb");
+  if (stream == nullptr) fail("cannot read the Params area");
+  std::vector<Param> params;
+  const int64_t count = readInt(stream, "Params Count");
+  for (int64_t i = 0; i < count && !std::feof(stream); ++i) {
+    std::string name = readString(stream, "Param Name", kParamNameSize);
+    std::string value = readString(stream, "Param Value", kParamValueSize);
+    params.emplace_back(std::move(name), std::move(value));
+  }
+  std::fclose(stream);
+  return params;
+}
+
+Bytes reversed(const std::vector<unsigned char>& marker) { return Bytes(marker.rbegin(), marker.rend()); }
+
+}  // namespace velmoran::pack
