@@ -1,0 +1,41 @@
+// Starting child programs: the spawner runs one program with an argument
+// vector and waits for it; runCommandGetOutput runs a shell command line and
+// captures what it prints.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmoran {
+
+// Slot 0 is the executable, then the arguments. One slot of the documented
+// 500 always stays free to terminate the vector, so 499 entries fit.
+constexpr std::size_t kSpawnerSlots = 500;
+
+struct Spawner {
+  std::vector<std::string> args;
+};
+using SpawnerPtr = std::unique_ptr<Spawner>;
+
+SpawnerPtr createSpawner();
+// Appends the executable; call it before any addSpawnerArg.
+void setSpawnerExe(Spawner& spawner, const std::string& exe);
+// Appends one argument; when 499 entries are there already it is dropped with a warning.
+void addSpawnerArg(Spawner& spawner, const std::string& arg);
+// Starts the executable (taken as a path, no search) with the launcher's
+// environment, working folder and streams, and waits for it. Returns the exit
+// status (0-255), -1 when it could not be started, and 128 + the signal number
+// when a signal ended it.
+int runSpawnerAndWait(const Spawner& spawner);
+void deleteSpawner(SpawnerPtr& spawner);
+char** getEnvP();
+
+// Runs the command line through the shell and returns its standard output,
+// trailing blanks, line feeds and carriage returns removed; none when the
+// shell could not be started.
+std::optional<std::string> runCommandGetOutput(const std::string& commandLine);
+
+}  // namespace velmoran

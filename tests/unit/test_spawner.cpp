@@ -1,0 +1,116 @@
+#include "launch/spawner.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "log_capture.h"
+
+namespace velmoran {
+namespace {
+
+using test::LogCapture;
+
+int runShell(const std::string& script) {
+  SpawnerPtr spawner = createSpawner();
+  setSpawnerExe(*spawner, "/bin/sh");
+  addSpawnerArg(*spawner, "-c");
+  addSpawnerArg(*spawner, script);
+  const int result = runSpawnerAndWait(*spawner);
+  deleteSpawner(spawner);
+  EXPECT_EQ(spawner, nullptr);
+  return result;
+}
+
+TEST(Spawner, ReportsTheExitStatus) {
+  LogCapture log;
+  EXPECT_EQ(runShell("exit 3"), 3);
+  EXPECT_EQ(runShell("exit 0"), 0);
+  EXPECT_TRUE(log.contains("[Spawner] Creating spawner\n[Spawner] Setting spawner exe to /bin/sh\n"
+                           "[Spawner] Appended argument /bin/sh\n[Spawner] Appended argument -c\n"
+                           "[Spawner] Appended argument exit 3\nSpawn call returned 0.\nSpawn call done "));
+  EXPECT_FALSE(log.contains("runSpawnerAndWait returned"));
+}
+
+TEST(Spawner, RawWaitStatusIsLogged) {
+  LogCapture log;
+  EXPECT_EQ(runShell("exit 1"), 1);
+  const std::string text = log.text();
+  const auto at = text.find("Spawn call done ");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_NE(text.find(" 256.\n", at), std::string::npos) << text;
+}
+
+TEST(Spawner, ChildEndedBySignalIsAFailure) {
+  LogCapture log;
+  EXPECT_EQ(runShell("kill -KILL $$"), 128 + 9);
+  EXPECT_TRUE(log.contains("[Spawner] Child ended by signal 9\n[Spawner] runSpawnerAndWait returned 137\n"));
+}
+
+TEST(Spawner, StartFailureGivesMinusOne) {
+  LogCapture log;
+  SpawnerPtr spawner = createSpawner();
+  setSpawnerExe(*spawner, "/nonexistent/program");
+  EXPECT_EQ(runSpawnerAndWait(*spawner), -1);
+  EXPECT_TRUE(log.contains("Launch Error 2.\n"));
+  EXPECT_FALSE(log.contains("Spawn call returned"));
+
+  // The executable is a path, never looked up along PATH.
+  SpawnerPtr bare = createSpawner();
+  setSpawnerExe(*bare, "sh");
+  EXPECT_EQ(runSpawnerAndWait(*bare), -1);
+}
+
+TEST(Spawner, ExecutableAloneIsArgumentZero) {
+  test::ScratchDir dir;
+  const std::string script = dir / "count.sh";
+  test::writeFile(script, "#!/bin/sh\n[ \"$0\" = \"" + script + "\" ] || exit 99\nexit $#\n", 0755);
+  LogCapture log;
+  SpawnerPtr spawner = createSpawner();
+  setSpawnerExe(*spawner, script);
+  EXPECT_EQ(runSpawnerAndWait(*spawner), 0);
+}
+
+TEST(Spawner, HoldsAtMost499Entries) {
+  LogCapture log;
+  SpawnerPtr spawner = createSpawner();
+  setSpawnerExe(*spawner, "/bin/sh");
+  addSpawnerArg(*spawner, "-c");
+  addSpawnerArg(*spawner, "exit $(($# % 256))");
+  // /bin/sh, -c and the script take three entries; the rest become $0, $1, ...
+  for (int i = 0; i < 496; ++i) addSpawnerArg(*spawner, "a" + std::to_string(i));
+  EXPECT_FALSE(log.contains("WARNING"));
+  addSpawnerArg(*spawner, "refused");
+  EXPECT_TRUE(log.contains("[Spawner] WARNING: couldn't append argument refused\n"));
+  EXPECT_EQ(spawner->args.size(), kSpawnerSlots - 1);
+  EXPECT_EQ(runSpawnerAndWait(*spawner), 495 % 256);
+}
+
+struct OutputCase {
+  const char* command;
+  const char* expected;
+};
+
+class CommandOutput : public testing::TestWithParam<OutputCase> {};
+
+TEST_P(CommandOutput, IsTrimmedStandardOutput) {
+  const auto output = runCommandGetOutput(GetParam().command);
+  ASSERT_TRUE(output.has_value());
+  EXPECT_EQ(*output, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, CommandOutput,
+    testing::Values(OutputCase{"printf 'abc \\r\\n'", "abc"}, OutputCase{"printf '\\n\\n\\n'", ""},
+                    OutputCase{"true", ""}, OutputCase{"echo on-stderr >&2", ""},
+                    OutputCase{"printf ' x\\n y \\n'", " x\n y"}, OutputCase{"exit 7", ""}));
+
+TEST(CommandOutputLong, GrowsPastTenThousandCharacters) {
+  const auto output = runCommandGetOutput("seq 1 5000");
+  ASSERT_TRUE(output.has_value());
+  EXPECT_GT(output->size(), 10000u);
+  EXPECT_EQ(output->substr(output->size() - 5), "\n5000");
+}
+
+}  // namespace
+}  // namespace velmoran
