@@ -2,6 +2,8 @@
 //   lzma64 d IN OUT   decodes the LZMA "alone" file IN into OUT.
 // Exit status 0 only when OUT holds the whole decoded content; on failure the
 // partial OUT is removed, so no caller can take it for a finished file.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,10 +14,17 @@
 
 namespace {
 
-int failWith(const char* out, const std::string& message) {
+// removeOutput names the partial output to delete; only a regular file is
+// removed, never a device or whatever else OUT may name.
+int failWith(const char* removeOutput, const std::string& message) {
   std::fprintf(stderr, "lzma64: %s\n", message.c_str());
-  if (out != nullptr) std::remove(out);
+  if (removeOutput != nullptr) std::remove(removeOutput);
   return 1;
+}
+
+bool isRegularFile(FILE* f) {
+  struct stat st;
+  return fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -32,12 +41,13 @@ int main(int argc, char** argv) {
   velmoran::FilePtr out = velmoran::openFile(outPath, "wb");
   if (!out) return failWith(nullptr, std::string("cannot create ") + outPath + ": " + std::strerror(errno));
 
+  const char* partial = isRegularFile(out.get()) ? outPath : nullptr;
   if (auto error = velmoran::decodeLzmaAloneFile(in.get(), out.get())) {
     out.reset();
-    return failWith(outPath, std::string(inPath) + ": " + *error);
+    return failWith(partial, std::string(inPath) + ": " + *error);
   }
   if (std::fclose(out.release()) != 0) {
-    return failWith(outPath, std::string("writing ") + outPath + " failed: " + std::strerror(errno));
+    return failWith(partial, std::string("writing ") + outPath + " failed: " + std::strerror(errno));
   }
   return 0;
 }
