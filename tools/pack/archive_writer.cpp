@@ -1,0 +1,216 @@
+#include "archive_writer.h"
+
+#include <fnmatch.h>
+#include <lzma.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "cli.h"
+#include "tail_writer.h"
+#include "util/fields.h"
+
+namespace velmoran::pack {
+
+FileSink::FileSink(const std::string& path) : path_(path), file_(openFile(path.c_str(), "wb")) {
+  if (!file_) fail("cannot create " + path + ": " + std::strerror(errno));
+}
+
+void FileSink::write(std::span<const unsigned char> bytes) {
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size()) {
+    fail("cannot write " + path_ + ": " + std::strerror(errno));
+  }
+}
+
+void FileSink::finish() {
+  if (std::fclose(file_.release()) != 0) fail("cannot write " + path_ + ": " + std::strerror(errno));
+}
+
+struct LzmaSink::State {
+  lzma_stream strm = LZMA_STREAM_INIT;
+  std::vector<unsigned char> out = std::vector<unsigned char>(1 << 20);
+};
+
+LzmaSink::LzmaSink(std::unique_ptr<ByteSink> next) : state_(std::make_unique<State>()), next_(std::move(next)) {
+  lzma_options_lzma options;
+  if (lzma_lzma_preset(&options, 6) != 0) fail("the LZMA encoder cannot be set up");
+  options.dict_size = 8u << 20;
+  options.lc = 3;
+  options.lp = 0;
+  options.pb = 2;
+  if (lzma_alone_encoder(&state_->strm, &options) != LZMA_OK) fail("the LZMA encoder cannot be set up");
+}
+
+LzmaSink::~LzmaSink() { lzma_end(&state_->strm); }
+
+void LzmaSink::run(int action) {
+  lzma_stream& strm = state_->strm;
+  for (;;) {
+    strm.next_out = state_->out.data();
+    strm.avail_out = state_->out.size();
+    const lzma_ret ret = lzma_code(&strm, static_cast<lzma_action>(action));
+    next_->write(std::span<const unsigned char>(state_->out.data(), state_->out.size() - strm.avail_out));
+    if (ret == LZMA_STREAM_END) return;
+    if (ret != LZMA_OK) fail("LZMA compression failed (liblzma error " + std::to_string(ret) + ")");
+    if (action == LZMA_RUN && strm.avail_in == 0) return;
+  }
+}
+
+void LzmaSink::write(std::span<const unsigned char> bytes) {
+  state_->strm.next_in = bytes.data();
+  state_->strm.avail_in = bytes.size();
+  run(LZMA_RUN);
+}
+
+void LzmaSink::finish() {
+  state_->strm.next_in = nullptr;
+  state_->strm.avail_in = 0;
+  run(LZMA_FINISH);
+  next_->finish();
+}
+
+namespace {
+
+constexpr const char* kSignatureBlockName = "vlArcSpBlock_DigitalSignature1";
+// The extractor reads a path of at most 1023 characters; one that long would
+// take its terminating NUL for the next field.
+constexpr std::size_t kPathFieldSize = 1024;
+
+class EntryWriter {
+ public:
+  EntryWriter(ByteSink& sink, Signer* signer) : sink_(sink), signer_(signer) {}
+
+  void put(std::span<const unsigned char> bytes) {
+    if (signer_ != nullptr) signer_->update(bytes);
+    sink_.write(bytes);
+    offset_ += static_cast<int64_t>(bytes.size());
+  }
+  void header(int type, const std::string& path, int64_t length) {
+    Bytes fields;
+    appendField(fields, std::to_string(type));
+    appendField(fields, path);
+    if (type != 1) appendField(fields, std::to_string(length));
+    put(fields);
+  }
+  int64_t offset() const { return offset_; }
+
+ private:
+  ByteSink& sink_;
+  Signer* signer_;
+  int64_t offset_ = 0;
+};
+
+struct Walk {
+  const ArchiveOptions& options;
+  EntryWriter& out;
+  ArchiveStats& stats;
+  struct stat skip {};
+  bool haveSkip = false;
+  std::vector<unsigned char> buffer = std::vector<unsigned char>(1 << 20);
+
+  bool packed(const std::string& relative) const {
+    return std::any_of(options.pack200Globs.begin(), options.pack200Globs.end(),
+                       [&](const std::string& glob) { return fnmatch(glob.c_str(), relative.c_str(), 0) == 0; });
+  }
+
+  void file(const std::string& full, const std::string& relative, const struct stat& st) {
+    if (relative == kSignatureBlockName) {
+      fail("a file named " + relative + " would be read as the signature block; rename it");
+    }
+    const int type = packed(relative) ? 2 : 0;
+    const auto length = static_cast<int64_t>(st.st_size);
+    out.header(type, relative, length);
+    ++stats.entries;
+    if (length == 0) {
+      ++stats.emptyFiles;
+      return;
+    }
+    FilePtr in = openFile(full.c_str(), "rb");
+    if (!in) fail("cannot read " + full + ": " + std::strerror(errno));
+    int64_t left = length;
+    while (left > 0) {
+      const std::size_t want = static_cast<std::size_t>(std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
+      const std::size_t got = std::fread(buffer.data(), 1, want, in.get());
+      if (got == 0) fail(full + " changed while it was being archived (it is shorter now)");
+      out.put(std::span<const unsigned char>(buffer.data(), got));
+      left -= static_cast<int64_t>(got);
+    }
+    if (std::fgetc(in.get()) != EOF) fail(full + " changed while it was being archived (it is longer now)");
+  }
+
+  void folder(const std::string& full, const std::string& relative) {
+    std::vector<std::string> names;
+    {
+      DirPtr dir = openDir(full.c_str());
+      if (!dir) fail("cannot read the folder " + full + ": " + std::strerror(errno));
+      while (const dirent* e = readdir(dir.get())) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+      }
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      const std::string childFull = full + "/" + name;
+      const std::string childRelative = relative.empty() ? name : relative + "/" + name;
+      checkFieldFits("the path " + childRelative.substr(0, 60), childRelative, kPathFieldSize);
+      struct stat st;
+      if (lstat(childFull.c_str(), &st) != 0) fail("cannot read " + childFull + ": " + std::strerror(errno));
+      // A link to a file is stored as that file; a link to a folder could loop.
+      if (S_ISLNK(st.st_mode) && (stat(childFull.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) {
+        fail(childFull + " is a link to something other than a file; archives hold files and folders only");
+      }
+      if (haveSkip && st.st_dev == skip.st_dev && st.st_ino == skip.st_ino) continue;
+      if (S_ISDIR(st.st_mode)) {
+        out.header(1, childRelative, 0);
+        ++stats.entries;
+        folder(childFull, childRelative);
+      } else if (S_ISREG(st.st_mode)) {
+        file(childFull, childRelative, st);
+      } else {
+        fail(childFull + " is neither a file nor a folder; archives hold files and folders only");
+      }
+    }
+  }
+};
+
+}  // namespace
+
+std::vector<unsigned char> signatureBlock(int64_t signedLength, const std::string& signatureHex) {
+  const std::string signedText = std::to_string(signedLength);
+  // The block length counts the two fields after it, each with its NUL.
+  const std::size_t blockLength = signedText.size() + 1 + signatureHex.size() + 1;
+  Bytes block;
+  appendField(block, "0");
+  appendField(block, kSignatureBlockName);
+  appendField(block, std::to_string(blockLength));
+  appendField(block, signedText);
+  appendField(block, signatureHex);
+  return block;
+}
+
+ArchiveStats writeArchive(const std::string& root, ByteSink& sink, const ArchiveOptions& options,
+                          const std::string& skip) {
+  struct stat st;
+  if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) fail(root + " is not a folder");
+  ArchiveStats stats;
+  EntryWriter out(sink, options.signer);
+  Walk walk{options, out, stats};
+  walk.haveSkip = !skip.empty() && stat(skip.c_str(), &walk.skip) == 0;
+  walk.folder(root, "");
+  stats.bytes = out.offset();
+  if (options.signer != nullptr) {
+    const std::string hex = options.signer->finishHex();
+    // The extractor reads at most 4095 hex digits of the signature.
+    if (hex.size() > 4094) fail("the signature is too long for the signature block (key over 16,000 bits?)");
+    const Bytes block = signatureBlock(out.offset(), hex);
+    sink.write(block);
+    stats.bytes += static_cast<int64_t>(block.size());
+    stats.signedArchive = true;
+  }
+  sink.finish();
+  return stats;
+}
+
+}  // namespace velmoran::pack

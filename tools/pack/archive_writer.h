@@ -1,0 +1,81 @@
+// Writing archive files: the entry stream of a folder tree, optionally
+// LZMA-compressed, optionally closed by a signature block.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "util/file.h"
+
+namespace velmoran::pack {
+
+// Where the archive bytes go: a file, or an LZMA "alone" encoder in front of one.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual void write(std::span<const unsigned char> bytes) = 0;
+  // Flushes everything; a failure is reported with fail().
+  virtual void finish() = 0;
+};
+
+class FileSink : public ByteSink {
+ public:
+  explicit FileSink(const std::string& path);
+  void write(std::span<const unsigned char> bytes) override;
+  void finish() override;
+  FILE* file() const { return file_.get(); }
+
+ private:
+  std::string path_;
+  FilePtr file_;
+};
+
+// LZMA "alone": properties byte 0x5D (lc 3, lp 0, pb 2), 8 MiB dictionary,
+// size unknown in the header and an end marker after the data.
+class LzmaSink : public ByteSink {
+ public:
+  explicit LzmaSink(std::unique_ptr<ByteSink> next);
+  ~LzmaSink() override;
+  void write(std::span<const unsigned char> bytes) override;
+  void finish() override;
+
+ private:
+  void run(int action);
+  struct State;
+  std::unique_ptr<State> state_;
+  std::unique_ptr<ByteSink> next_;
+};
+
+// Sees every byte before the signature block and then signs them.
+class Signer {
+ public:
+  virtual ~Signer() = default;
+  virtual void update(std::span<const unsigned char> bytes) = 0;
+  // The signature of everything passed to update, as hex text.
+  virtual std::string finishHex() = 0;
+};
+
+struct ArchiveOptions {
+  std::vector<std::string> pack200Globs;  // fnmatch patterns over relative paths: type-2 entries
+  Signer* signer = nullptr;               // none: the archive is not signed
+};
+
+struct ArchiveStats {
+  int64_t entries = 0;
+  int64_t bytes = 0;        // archive bytes before compression
+  int64_t emptyFiles = 0;   // entries of length 0: extraction creates no file for them
+  bool signedArchive = false;
+};
+
+// Writes every folder and file below root, in name order, folders before
+// what they hold. skip names a file (the output itself) to leave out.
+ArchiveStats writeArchive(const std::string& root, ByteSink& sink, const ArchiveOptions& options,
+                          const std::string& skip);
+
+// The signature block that closes a signed archive of signedLength bytes.
+std::vector<unsigned char> signatureBlock(int64_t signedLength, const std::string& signatureHex);
+
+}  // namespace velmoran::pack

@@ -1,0 +1,63 @@
+// velmoran-pack archive: a folder tree as an archive file.
+#include <cinttypes>
+#include <cstdio>
+
+#include "archive_writer.h"
+#include "cli.h"
+
+namespace velmoran::pack {
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: velmoran-pack archive FOLDER -o OUTPUT [OPTIONS]\n"
+    "\n"
+    "Writes the files and folders below FOLDER (not FOLDER itself) as an archive\n"
+    "that the launcher extracts. Entries are written in name order, each folder\n"
+    "before its contents. Empty files are recorded but not created on extraction.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output FILE   the archive to write\n"
+    "  --lzma              compress it (LZMA alone, 8 MiB dictionary), as the\n"
+    "                      launcher file's -archive.p2.l2 entries must be\n"
+    "  --pack200 GLOB      files whose relative path matches GLOB (fnmatch, '*'\n"
+    "                      crosses '/') are already pack200-packed: they are\n"
+    "                      stored as such and unpacked on extraction (repeatable)\n";
+
+struct Options {
+  std::string folder, output;
+  bool lzma = false;
+  ArchiveOptions archive;
+};
+
+Options parse(const std::vector<std::string>& argv) {
+  Options o;
+  Args a(argv);
+  while (!a.done()) {
+    if (a.option("-o") || a.option("--output")) o.output = a.value();
+    else if (a.flag("--lzma")) o.lzma = true;
+    else if (a.option("--pack200")) o.archive.pack200Globs.push_back(a.value());
+    else if (o.folder.empty()) o.folder = a.positional();
+    else fail("unexpected argument '" + a.peek() + "' (try --help)");
+  }
+  if (o.folder.empty()) fail("no folder given");
+  if (o.output.empty()) fail("no output file given (-o FILE)");
+  return o;
+}
+
+int runArchive(const std::vector<std::string>& argv) {
+  Options o = parse(argv);
+  std::unique_ptr<ByteSink> sink = std::make_unique<FileSink>(o.output);
+  if (o.lzma) sink = std::make_unique<LzmaSink>(std::move(sink));
+  const ArchiveStats stats = writeArchive(o.folder, *sink, o.archive, o.output);
+  std::printf("Wrote %s: %" PRId64 " entries, %" PRId64 " archive bytes%s%s\n", o.output.c_str(), stats.entries,
+              stats.bytes, o.lzma ? ", LZMA-compressed" : "", stats.signedArchive ? ", signed" : "");
+  if (stats.emptyFiles > 0) {
+    std::fprintf(stderr, "note: %" PRId64 " empty file(s) will not be created on extraction\n", stats.emptyFiles);
+  }
+  return 0;
+}
+
+const CommandRegistration registration{{20, "archive", "write a folder tree as an archive file", kHelp, runArchive}};
+
+}  // namespace
+}  // namespace velmoran::pack
