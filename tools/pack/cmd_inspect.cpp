@@ -1,7 +1,9 @@
-// velmoran-pack inspect: lists what a launcher file holds.
+// velmoran-pack inspect: lists what a launcher file or an archive holds.
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
+#include "archive/lzma.h"
 #include "cli.h"
 #include "launcher/tail.h"
 #include "layout.h"
@@ -15,16 +17,30 @@ constexpr const char* kHelp =
     "Usage: velmoran-pack inspect FILE\n"
     "\n"
     "Prints the header fields, the embedded entries (position, type, path,\n"
-    "length) and the dynamic parameters of a launcher file.\n";
+    "length) and the dynamic parameters of a launcher file. A file without a\n"
+    "wrapper tail is listed as an archive (decompressed first when it is LZMA):\n"
+    "its entries and its signature block.\n";
 
-void printEntries(FILE* in, int64_t end) {
+constexpr const char* kSignatureBlockName = "vlArcSpBlock_DigitalSignature1";
+
+void printEntries(FILE* in, int64_t end, bool archive) {
   std::printf("Entries:\n");
   int position = 0;
   while (ftello(in) < end) {
+    const int64_t entryAt = ftello(in);
     const std::string type = readString(in, "Archive File Type");
     if (type.empty()) break;
     const std::string path = readString(in, "Archive File Path");
     ++position;
+    if (archive && path == kSignatureBlockName && std::strtoll(type.c_str(), nullptr, 10) != 1) {
+      readInt(in, "Archive File Length");
+      const int64_t signedLength = readInt(in, "Signature Length");
+      const std::string signature = readString(in, "Signature Hex", 8192);
+      std::printf("Signature block at %" PRId64 ": signed length %" PRId64 "%s, %zu signature bytes\n", entryAt,
+                  signedLength, signedLength == entryAt ? "" : " (does NOT match the block's place)",
+                  signature.size() / 2);
+      return;
+    }
     if (std::strtoll(type.c_str(), nullptr, 10) == 1) {
       std::printf("  %2d  type %-3s %-50s (folder)\n", position, type.c_str(), path.c_str());
       continue;
@@ -38,6 +54,47 @@ void printEntries(FILE* in, int64_t end) {
     fseeko(in, static_cast<off_t>(length), SEEK_CUR);
   }
   if (position == 0) std::printf("  (none)\n");
+  if (archive) std::printf("Not signed\n");
+}
+
+// An LZMA "alone" archive as written for launcher files: properties 0x5D and
+// an 8 MiB dictionary.
+bool looksCompressed(const std::string& file, const Bytes& bytes) {
+  static const unsigned char kHeader[] = {0x5D, 0x00, 0x00, 0x80, 0x00};
+  const bool suffix = file.size() > 3 && file.compare(file.size() - 3, 3, ".l2") == 0;
+  return suffix || (bytes.size() >= 13 && std::memcmp(bytes.data(), kHeader, sizeof kHeader) == 0);
+}
+
+int inspectArchive(const std::string& file, Bytes bytes) {
+  if (looksCompressed(file, bytes)) {
+    Bytes decoded;
+    std::size_t at = 0;
+    const auto error = decodeLzmaAlone(
+        [&](unsigned char* buffer, std::size_t size) -> std::ptrdiff_t {
+          const std::size_t n = std::min(size, bytes.size() - at);
+          std::memcpy(buffer, bytes.data() + at, n);
+          at += n;
+          return static_cast<std::ptrdiff_t>(n);
+        },
+        [&](std::span<const unsigned char> piece, std::string&) {
+          decoded.insert(decoded.end(), piece.begin(), piece.end());
+          return true;
+        });
+    if (error) fail(file + " could not be decompressed: " + *error);
+    std::printf("Archive %s: %zu bytes, LZMA-compressed from %zu bytes\n", file.c_str(), bytes.size(), decoded.size());
+    bytes = std::move(decoded);
+  } else {
+    std::printf("Archive %s: %zu bytes\n", file.c_str(), bytes.size());
+  }
+  if (bytes.empty()) {
+    std::printf("Entries:\n  (none)\nNot signed\n");
+    return 0;
+  }
+  FILE* in = fmemopen(bytes.data(), bytes.size(), "rb");
+  if (in == nullptr) fail("cannot read " + file);
+  printEntries(in, static_cast<int64_t>(bytes.size()), true);
+  std::fclose(in);
+  return 0;
 }
 
 int runInspect(const std::vector<std::string>& argv) {
@@ -48,7 +105,7 @@ int runInspect(const std::vector<std::string>& argv) {
 
   const Bytes bytes = readWholeFile(file);
   const LauncherLayout layout = locateSections(bytes);
-  if (layout.headerOffset < 0) fail(file + " holds no wrapper tail (no Tail marker)");
+  if (layout.headerOffset < 0) return inspectArchive(file, bytes);
 
   std::printf("Launcher file %s: %zu bytes, launcher program %" PRId64 " bytes\n", file.c_str(), bytes.size(),
               layout.headerOffset - static_cast<int64_t>(kTailMarkerLength));
@@ -63,7 +120,7 @@ int runInspect(const std::vector<std::string>& argv) {
   const int64_t paramsMarkerAt =
       layout.paramsAreaOffset < 0 ? static_cast<int64_t>(bytes.size())
                                   : layout.paramsAreaOffset - static_cast<int64_t>(kParamsMarkerLength);
-  printEntries(in, paramsMarkerAt);
+  printEntries(in, paramsMarkerAt, false);
   std::fclose(in);
 
   if (layout.paramsAreaOffset < 0) {
@@ -84,7 +141,7 @@ int runInspect(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{{30, "inspect", "list what a launcher file holds", kHelp, runInspect}};
+const CommandRegistration registration{{30, "inspect", "list what a launcher file or an archive holds", kHelp, runInspect}};
 
 }  // namespace
 }  // namespace velmoran::pack
