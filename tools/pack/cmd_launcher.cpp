@@ -51,6 +51,7 @@ constexpr const char* kHelp =
     "\n"
     "Other:\n"
     "  --param NAME=VALUE       a dynamic parameter (repeatable, in order)\n"
+    "  --param-file NAME=FILE   a dynamic parameter whose value is the file's content\n"
     "  --stub FILE              the launcher program (default: velmoran-launcher\n"
     "                           beside this tool)\n"
     "  -o, --output FILE        the launcher file to write\n";
@@ -126,6 +127,11 @@ Options parse(const std::vector<std::string>& argv) {
     else if (a.option("--jre-name")) o.jreName = a.value();
     else if (a.option("--app-archive")) o.appArchive = a.value();
     else if (a.option("--param")) o.params.push_back(splitParam(a.value()));
+    else if (a.option("--param-file")) {
+      Param p = splitParam(a.value());
+      const Bytes content = readWholeFile(p.second);
+      o.params.emplace_back(p.first, std::string(content.begin(), content.end()));
+    }
     else fail("unknown argument '" + a.peek() + "' (try --help)");
   }
   if (o.output.empty()) fail("no output file given (-o FILE)");
