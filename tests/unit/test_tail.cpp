@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "test_support.h"
 
 namespace velmoran {
@@ -91,6 +93,56 @@ TEST(ScanToMarker, FindMarkerEndAgreesWithTheStreamScan) {
   const std::vector<unsigned char> marker(kParamsBytes.begin(), kParamsBytes.end());
   EXPECT_EQ(findMarkerEnd(data, marker), scan(bytes, kParamsBytes));
   EXPECT_EQ(findMarkerEnd(data, marker), static_cast<int64_t>(bytes.size() - 1));
+}
+
+// The matching rule written out byte by byte, as the reference for the fast scan.
+int64_t referenceScan(const std::vector<unsigned char>& bytes, const std::vector<unsigned char>& marker) {
+  std::size_t matched = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    matched = bytes[i] == marker[matched] ? matched + 1 : 0;
+    if (matched == marker.size()) return static_cast<int64_t>(i + 1);
+  }
+  return -1;
+}
+
+TEST(ScanToMarker, AgreesWithTheByteByByteRuleOnAdversarialInput) {
+  // Inputs drawn mostly from the marker's own bytes and its prefixes, fed in
+  // blocks of random sizes, so runs of first bytes, broken pairs and block
+  // edges inside partial matches all occur.
+  std::mt19937 random(12345);
+  const std::vector<std::vector<unsigned char>> markers = {
+      {1, 2, 3, 4}, {1, 2, 1, 2, 1, 3}, {7, 7, 8}, allocAndInitParamsMarker(), allocAndInitMarker()};
+  for (const auto& marker : markers) {
+    for (int round = 0; round < 2000; ++round) {
+      std::vector<unsigned char> bytes;
+      const int pieces = static_cast<int>(random() % 60);
+      for (int k = 0; k < pieces; ++k) {
+        switch (random() % 4) {
+          case 0: bytes.push_back(marker[0]); break;
+          case 1: bytes.push_back(marker[random() % marker.size()]); break;
+          case 2: {
+            const std::size_t len = random() % (marker.size() + 1);
+            bytes.insert(bytes.end(), marker.begin(), marker.begin() + static_cast<std::ptrdiff_t>(len));
+            break;
+          }
+          default: bytes.push_back(static_cast<unsigned char>(random())); break;
+        }
+      }
+      const int64_t expected = referenceScan(bytes, marker);
+
+      MarkerMatcher matcher(marker);
+      int64_t got = -1;
+      std::size_t at = 0;
+      while (at < bytes.size() && got < 0) {
+        const std::size_t len = std::min<std::size_t>(bytes.size() - at, 1 + random() % 40);
+        if (const unsigned char* after = matcher.feed(bytes.data() + at, bytes.data() + at + len)) {
+          got = after - bytes.data();
+        }
+        at += len;
+      }
+      ASSERT_EQ(got, expected) << "marker of " << marker.size() << " bytes, round " << round;
+    }
+  }
 }
 
 TEST(TailHeader, ReadsElevenFieldsInOrder) {
