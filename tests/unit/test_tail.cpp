@@ -70,6 +70,25 @@ TEST(ScanToMarker, ByteThatBreaksAPartialMatchIsNotANewStart) {
   EXPECT_EQ(scan(broken, kTailBytes), -1);
 }
 
+TEST(ScanToMarker, RealFileIsLeftJustAfterTheMarker) {
+  // Regular files are scanned through a mapping; the stream must still end up
+  // where the byte-by-byte scan would leave it, also when it did not start at 0.
+  velmoran::testutil::TempDir dir;
+  const std::string path = dir / "launcher";
+  velmoran::testutil::writeFile(path, "head" + kParamsBytes + "one" + kParamsBytes + "two");
+  FILE* f = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  const std::vector<unsigned char> marker(kParamsBytes.begin(), kParamsBytes.end());
+  EXPECT_EQ(scanToMarker(f, marker, "Params"), 4 + 64);
+  EXPECT_EQ(std::fgetc(f), 'o');
+  EXPECT_EQ(scanToMarker(f, marker, "Params"), 2 + 64);
+  EXPECT_EQ(std::fgetc(f), 't');
+  CaptureStdout();
+  EXPECT_EQ(scanToMarker(f, marker, "Params"), -1);
+  EXPECT_NE(GetCapturedStdout().find("Could not find marker: Params\n"), std::string::npos);
+  std::fclose(f);
+}
+
 TEST(ScanToMarker, MissingMarkerLogsItsLabel) {
   CaptureStdout();
   EXPECT_EQ(scan("", kTailBytes), -1);
