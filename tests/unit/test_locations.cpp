@@ -68,6 +68,8 @@ struct FolderNameCase {
   int64_t version;
 };
 
+void PrintTo(const FolderNameCase& c, std::ostream* os) { *os << c.name << " as " << c.component; }
+
 class FolderNameTest : public ::testing::TestWithParam<FolderNameCase> {};
 
 TEST_P(FolderNameTest, FieldsAreReadBetweenDashes) {
@@ -221,6 +223,8 @@ struct InstallTypeCase {
   const char* message;
   bool home;
 };
+
+void PrintTo(const InstallTypeCase& c, std::ostream* os) { *os << "type '" << c.type << "'"; }
 
 class SharedDirectoryTest : public ::testing::TestWithParam<InstallTypeCase> {};
 
