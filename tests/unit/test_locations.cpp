@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <set>
 #include <vector>
 
 #include "scratch.h"
@@ -23,10 +24,15 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using testing::ScratchDir;
 
-// Runs body in a forked child and returns what it wrote to the given pipe end.
-std::string outputOfChild(const std::function<void(int)>& body) {
+struct Child {
+  pid_t pid;
+  int output;
+};
+
+// Forks a child that runs body with the write end of a pipe, then exits.
+Child startChild(const std::function<void(int)>& body) {
   int fds[2];
-  if (pipe(fds) != 0) return "pipe failed";
+  if (pipe(fds) != 0) return {-1, -1};
   std::fflush(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
@@ -35,12 +41,16 @@ std::string outputOfChild(const std::function<void(int)>& body) {
     _exit(0);
   }
   close(fds[1]);
+  return {pid, fds[0]};
+}
+
+// What the child wrote, once it has ended.
+std::string collect(const Child& child) {
   std::string out;
   char chunk[512];
-  for (ssize_t got; (got = read(fds[0], chunk, sizeof chunk)) > 0;) out.append(chunk, got);
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  for (ssize_t got; (got = read(child.output, chunk, sizeof chunk)) > 0;) out.append(chunk, got);
+  close(child.output);
+  waitpid(child.pid, nullptr, 0);
   return out;
 }
 
@@ -172,49 +182,30 @@ TEST(TempFolderTest, ATakenNameIsNeverReused) {
   EXPECT_EQ(createAppTempFolder(scratch / "missing", "MyApp", "1"), std::nullopt);
 }
 
+// Launchers started in the same second count the same entries in master.
 TEST(TempFolderTest, RunsStartedTogetherGetFoldersOfTheirOwn) {
   ScratchDir scratch;
-  for (int round = 0; round < 10; ++round) {
+  constexpr int kRuns = 4;
+  for (int round = 0; round < 20; ++round) {
     const std::string master = scratch / format("master%d", round);
     ASSERT_EQ(mkdir(master.c_str(), 0755), 0);
     int gate[2];
     ASSERT_EQ(pipe(gate), 0);
-    std::vector<pid_t> children;
-    std::vector<int> outputs;
-    for (int i = 0; i < 2; ++i) {
-      int out[2];
-      ASSERT_EQ(pipe(out), 0);
-      std::fflush(nullptr);
-      const pid_t pid = fork();
-      if (pid == 0) {
-        close(gate[1]);
-        close(out[0]);
-        char go;
-        (void)!read(gate[0], &go, 1);  // both start when the gate closes
-        const std::optional<std::string> folder = createAppTempFolder(master, "Velmoran", "1");
-        writeAll(out[1], folder.value_or("none"));
-        _exit(0);
-      }
-      close(out[1]);
-      children.push_back(pid);
-      outputs.push_back(out[0]);
-    }
+    const auto body = [&](int fd) {
+      close(gate[1]);
+      char go;
+      (void)!read(gate[0], &go, 1);  // all start when the gate closes
+      writeAll(fd, createAppTempFolder(master, "Velmoran", "1").value_or("none"));
+    };
+    std::vector<Child> runs;
+    for (int i = 0; i < kRuns; ++i) runs.push_back(startChild(body));
     close(gate[0]);
     close(gate[1]);
-    std::vector<std::string> folders;
-    for (int fd : outputs) {
-      std::string text;
-      char chunk[512];
-      for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;) text.append(chunk, got);
-      close(fd);
-      folders.push_back(text);
-    }
-    for (pid_t pid : children) waitpid(pid, nullptr, 0);
-    ASSERT_NE(folders[0], "none");
-    ASSERT_NE(folders[1], "none");
-    EXPECT_NE(folders[0], folders[1]);
-    EXPECT_TRUE(testing::exists(folders[0]));
-    EXPECT_TRUE(testing::exists(folders[1]));
+    std::set<std::string> folders;
+    for (const Child& run : runs) folders.insert(collect(run));
+    EXPECT_EQ(folders.count("none"), 0u);
+    EXPECT_EQ(folders.size(), static_cast<std::size_t>(kRuns));
+    for (const std::string& folder : folders) EXPECT_TRUE(testing::exists(folder)) << folder;
   }
 }
 
@@ -236,13 +227,13 @@ TEST_P(SharedDirectoryTest, ChosenByInstallType) {
   const uid_t uid = nobody->pw_uid;
   const std::string home = nobody->pw_dir;
   const InstallTypeCase& c = GetParam();
-  const std::string out = outputOfChild([&](int fd) {
+  const std::string out = collect(startChild([&](int fd) {
     if (setgid(nobody->pw_gid) != 0 || setuid(uid) != 0) _exit(3);
     setenv("HOME", "/tmp/not-the-home", 1);
     ::testing::internal::CaptureStdout();
     const std::string shared = locateSharedDirectory(c.type);
     writeAll(fd, shared + "|" + ::testing::internal::GetCapturedStdout());
-  });
+  }));
   const std::string expected = c.home ? home + "/.Velmoran" : "/opt";
   ASSERT_THAT(out, ::testing::StartsWith(expected + "|")) << out;
   EXPECT_THAT(out, HasSubstr(std::string(" ") + c.message + "\n"));
