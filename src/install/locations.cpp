@@ -30,8 +30,7 @@ std::optional<std::string> dashField(const std::string& name, int n) {
   return allocSubstring(name, start + 1, end - start - 1);
 }
 
-}  // namespace
-
+// The password-database home directory of uid, or none when there is no entry.
 std::optional<std::string> homeDirectoryOf(uid_t uid) {
   long size = sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
@@ -43,6 +42,8 @@ std::optional<std::string> homeDirectoryOf(uid_t uid) {
   if (found == nullptr || found->pw_dir == nullptr) return std::nullopt;
   return std::string(found->pw_dir);
 }
+
+}  // namespace
 
 std::string locateSharedDirectory(const std::string& installType) {
   if (installType == "perm_all") {

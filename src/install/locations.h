@@ -2,8 +2,6 @@
 // version and temporary folders, and the newest installed version of a component.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,9 +12,6 @@ namespace velmoran {
 // database, not $HOME) followed by "/.Velmoran", created if missing. Ends the run
 // with status 1 when the user has no password-database entry.
 std::string locateSharedDirectory(const std::string& installType);
-
-// The password-database home directory of uid, or none when there is no entry.
-std::optional<std::string> homeDirectoryOf(uid_t uid);
 
 // master/Velmoran-<component>-<version>-complete. Creates nothing.
 std::string makeAppFolder(const std::string& master, const std::string& component,
