@@ -80,7 +80,7 @@ TEST(Logger, FileLoggingCreatesTheFoldersAndGetsEveryLaterRecord) {
 
   EXPECT_TRUE(std::regex_match(logFile, std::regex(master + R"(/logs/Wrapper-\d{4}(-\d\d){5}-\d{3}\.log)")))
       << logFile;
-  EXPECT_EQ(velmoran::testutil::modeOf(master + "/logs"), 0777u);
+  EXPECT_EQ(velmoran::testutil::modeOf(master + "/logs"), 0777);
   EXPECT_NE(console.find("[Extractor] Logging to " + logFile + "\n"), std::string::npos);
   EXPECT_NE(console.find("[Extractor] closed\n"), std::string::npos);
 

@@ -1,7 +1,10 @@
 #include "util/paths.h"
 
 #include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <sys/stat.h>
+
+#include <cerrno>
 
 #include "test_support.h"
 #include "util/base64.h"
@@ -14,6 +17,7 @@ using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
 using velmoran::testutil::modeOf;
 using velmoran::testutil::TempDir;
+using ::testing::HasSubstr;
 
 struct JoinCase {
   const char* base;
@@ -53,7 +57,7 @@ TEST(MakeDir, CreatesWithMode777WhateverTheUmask) {
   EXPECT_EQ(makeDir(dir / "new \"quoted\" $HOME"), 0);
   const std::string out = GetCapturedStdout();
   umask(old);
-  EXPECT_EQ(modeOf(dir / "new \"quoted\" $HOME"), 0777u);
+  EXPECT_EQ(modeOf(dir / "new \"quoted\" $HOME"), 0777);
   EXPECT_NE(out.find("[ChMod] Executing chmod 777 \"" + (dir / "new \"quoted\" $HOME") + "\"\n"),
             std::string::npos);
 }
@@ -64,7 +68,7 @@ TEST(MakeDir, LeavesAnExistingFolderAloneAndRunsNoCommand) {
   CaptureStdout();
   EXPECT_EQ(makeDir(dir / "old"), 0);
   EXPECT_EQ(GetCapturedStdout(), "");
-  EXPECT_EQ(modeOf(dir / "old"), 0700u);
+  EXPECT_EQ(modeOf(dir / "old"), 0700);
 }
 
 TEST(MakeDir, FailsWhenTheParentIsMissing) {
@@ -72,6 +76,28 @@ TEST(MakeDir, FailsWhenTheParentIsMissing) {
   CaptureStdout();
   EXPECT_EQ(makeDir(dir / "missing/child"), -1);
   EXPECT_NE(GetCapturedStdout().find("[ChMod] Executing chmod 777"), std::string::npos);
+}
+
+// Something that is not a folder in the way must not be opened up to everyone.
+TEST(MakeDir, FailureChangesNoMode) {
+  TempDir scratch;
+  const std::string file = scratch / "file";
+  testutil::writeFile(file, "x");
+  chmod(file.c_str(), 0600);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(makeDir(file), -1);
+  EXPECT_EQ(makeDir(scratch / "no/parent"), -1);
+  const std::string log = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(modeOf(file), 0600);
+  EXPECT_THAT(log, HasSubstr(" [ChMod] Executing chmod 777 \"" + file + "\"\n"));
+
+  EXPECT_EQ(makeNewDir(scratch.path()), -1);
+  EXPECT_EQ(errno, EEXIST);
+}
+
+TEST(MakeDirDeath, OverlongPathIsRefused) {
+  const std::string path = "/tmp/" + std::string(kMaxPathLength, 'a');
+  EXPECT_EXIT(makeDir(path), ::testing::ExitedWithCode(1), "");
 }
 
 TEST(Strings, FindAndCut) {

@@ -44,10 +44,16 @@ inline std::string readFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-inline mode_t modeOf(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return 0;
-  return st.st_mode & 07777;
+inline bool exists(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0;
+}
+
+// Permission bits of the path itself (a link is not followed), or -1.
+inline int modeOf(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) return -1;
+  return static_cast<int>(info.st_mode & 07777);
 }
 
 // A read stream over the given bytes; closed by the returned handle.
