@@ -47,6 +47,8 @@ void setOptions(CURL* handle, const DownloadRequest& request, FILE* out, bool wi
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, stallTimeoutSeconds);
+  // Time-outs must not be carried by signals on a worker thread.
+  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
   if (withoutProxy) curl_easy_setopt(handle, CURLOPT_PROXY, "");
 }
 
