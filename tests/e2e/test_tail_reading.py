@@ -78,6 +78,12 @@ class TailReading(harness.SandboxTest):
                      "Install Type:          perm_user", "Parameters (1):", "supported_langs=en"]:
             self.assertIn(text, out)
 
+    def test_dynamic_update_url_is_chosen_for_D(self):
+        launcher = self.make("--update-url", "D", "--param", "update_url=http://127.0.0.1:9/updates")
+        proc = self.sandbox.run(launcher)
+        self.assertRecord(proc.stdout, "[DynProps] Dynamic Update URL: http://127.0.0.1:9/updates")
+        self.assertRecord(proc.stdout, "[Extractor] Will use Dynamic Update URL: http://127.0.0.1:9/updates")
+
     def test_bare_name_is_opened_in_the_working_directory(self):
         launcher = self.make(name="setup")
         bin_dir = os.path.join(self.sandbox.root, "bin")

@@ -9,14 +9,11 @@
 #include "cli.h"
 #include "launcher/tail.h"
 #include "layout.h"
+#include "net/download.h"
 #include "tail_writer.h"
 
 namespace velmoran::pack {
 namespace {
-
-// Written as the update URL, with a "/" after it, when none is given: the
-// launcher then knows there is no update server.
-constexpr const char* kPlaceholderUpdateUrl = "http://127.0.0.255";
 
 constexpr const char* kHelp =
     "Usage: velmoran-pack launcher -o OUTPUT --app-name NAME [OPTIONS]\n"
@@ -100,6 +97,7 @@ Options parse(const std::vector<std::string>& argv) {
   o.header.minSplashMs = "0";
   o.header.canOverrideSplash = "0";
   o.header.installType = "perm_user";
+  // Without an update URL the placeholder tells the launcher there is no update server.
   o.header.updateUrl = std::string(kPlaceholderUpdateUrl) + "/";
   Args a(argv);
   while (!a.done()) {
