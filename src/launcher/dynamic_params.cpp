@@ -1,15 +1,27 @@
 #include "launcher/dynamic_params.h"
 
+#include <algorithm>
 #include <cinttypes>
+#include <climits>
+#include <cstdlib>
+#include <utility>
 
 #include "launcher/tail.h"
+#include "splash/splash.h"
+#include "util/base64.h"
+#include "util/exit.h"
 #include "util/fields.h"
+#include "util/file.h"
 #include "util/log.h"
+#include "util/paths.h"
 
 namespace velmoran {
 namespace {
 
 constexpr const char* kPlusLine = "++++++++++++++++++++++++++++++++++++++++++++++++\n";
+// The JRE name ends up in folder names, so it gets the path limit.
+constexpr std::size_t kMaxJreNameLength = kMaxPathLength;
+constexpr std::size_t kJreOverrideSize = 500;
 
 void logPair(int64_t index, const std::string& name, const std::string& value) {
   if (value.size() <= 100) {
@@ -18,6 +30,46 @@ void logPair(int64_t index, const std::string& name, const std::string& value) {
   } else {
     logMessage("[DynProps] Dynamic Param %d: %s=[%.99s...]\n", static_cast<int>(index),
                name.c_str(), value.c_str());
+  }
+}
+
+void logSplashImage(const std::string& value) {
+  if (value.size() <= 99) {
+    logMessage("[DynProps] Splash Image is %s\n", value.c_str());
+  } else {
+    logMessage("[DynProps] Splash Image is %.99s...\n", value.c_str());
+  }
+}
+
+// The parameters that steer the run; every other name is only a property.
+void applyParam(DynamicParams& params, const std::string& name, const std::string& value) {
+  if (name == "update_url") {
+    logMessage("[DynProps] Dynamic Update URL: %s\n", value.c_str());
+    params.updateUrl = value;
+  } else if (name == "wrapper_autotest") {
+    params.autotest = true;
+  } else if (name == "show_no_ui") {
+    if (value == "true") params.noUi = true;
+  } else if (name == "splash_buffer") {
+    // atoi's reading, without its undefined behaviour on out-of-range numbers.
+    if (!value.empty()) {
+      const long pixels = std::strtol(value.c_str(), nullptr, 10);
+      setSplashBuffer(static_cast<int>(std::clamp<long>(pixels, INT_MIN, INT_MAX)));
+    }
+  } else if (name == "splash_image") {
+    logSplashImage(value);
+    logMessage("[DynProps] Base64 decoding image...\n");
+    params.splashImage = base64_decode(value);
+    logMessage("[DynProps] Decode complete\n");
+  } else if (name == "jre_name") {
+    if (value.size() > kMaxJreNameLength) {
+      logError("[DynProps] JRE name of %zu characters refused (at most %zu)\n", value.size(),
+               kMaxJreNameLength);
+      endRun(1);
+    }
+    params.jreName = value;
+    logMessage("[DynProps] JRE name from dynamic launch properties is %s\n",
+               params.jreName.c_str());
   }
 }
 
@@ -45,9 +97,28 @@ DynamicParams readDynamicParams(FILE* stream, PropertiesBlock& properties) {
     const std::string value = readString(stream, "Param Value", kParamValueSize);
     logPair(i, name, value);
     addDynamicProperty(properties, name, value);
+    applyParam(params, name, value);
   }
   logEndSection("Processing dynamic properties\n");
   return params;
+}
+
+void applyJreNameOverride(const std::string& masterFolder, std::string& jreName) {
+  const std::string path = setPath(masterFolder, "VLApps", "JreNameOverride");
+  FilePtr file = openFile(path.c_str(), "rb");
+  if (!file) {
+    logMessage("[JREOverride] No JRE name override, will continue to use %s\n", jreName.c_str());
+    return;
+  }
+  logMessage("[JREOverride] Processing JRE Override file (JreNameOverride)\n");
+  std::string name = readString(file.get(), "JRE Override App Name", kJreOverrideSize);
+  if (name == "-") {
+    logMessage("[JREOverride] Ignoring JRE name -, keeping %s\n", jreName.c_str());
+    return;
+  }
+  jreName = std::move(name);
+  file.reset();
+  logMessage("[JREOverride] JRE name overriden to %s\n", jreName.c_str());
 }
 
 }  // namespace velmoran

@@ -24,4 +24,9 @@ struct DynamicParams {
 // marker, logging each pair and recording it in the properties block.
 DynamicParams readDynamicParams(FILE* stream, PropertiesBlock& properties);
 
+// Lets the file master/VLApps/JreNameOverride replace the JRE name: its text up
+// to the first NUL (at most 499 bytes, nothing trimmed) becomes the name,
+// except "-", which keeps it. No file keeps it too.
+void applyJreNameOverride(const std::string& masterFolder, std::string& jreName);
+
 }  // namespace velmoran

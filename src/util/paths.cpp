@@ -3,10 +3,19 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "util/exit.h"
 #include "util/log.h"
 
 namespace velmoran {
+namespace {
+
+void logChmod777(const std::string& path) {
+  logMessage("[ChMod] Executing chmod 777 \"%s\"\n", path.c_str());
+}
+
+}  // namespace
 
 void checkPathLength(std::string_view path) {
   if (path.size() <= kMaxPathLength) return;
@@ -45,17 +54,30 @@ std::string setPath(std::string_view first, std::string_view second, std::string
 }
 
 int makeDir(const std::string& path) {
+  checkPathLength(path);
   if (DIR* existing = opendir(path.c_str())) {
     closedir(existing);
     return 0;
   }
-  const int result = mkdir(path.c_str(), 0777);
-  chmod777(path);
-  return result == 0 ? 0 : -1;
+  return makeNewDir(path);
+}
+
+int makeNewDir(const std::string& path) {
+  checkPathLength(path);
+  if (mkdir(path.c_str(), 0777) == 0) {
+    chmod777(path);
+    return 0;
+  }
+  // Whatever is in the way (a file, a folder of another run) keeps its mode:
+  // opening it to everyone is not ours to do.
+  const int error = errno;
+  logChmod777(path);
+  errno = error;
+  return -1;
 }
 
 int chmod777(const std::string& path) {
-  logMessage("[ChMod] Executing chmod 777 \"%s\"\n", path.c_str());
+  logChmod777(path);
   return chmod(path.c_str(), 0777) == 0 ? 0 : -1;
 }
 

@@ -28,6 +28,11 @@ std::string setPath(std::string_view first, std::string_view second, std::string
 // A new folder gets mode 777 whatever the umask; an existing one is untouched.
 int makeDir(const std::string& path);
 
+// Creates exactly this folder, never reusing one: 0 when mkdir made it (then
+// mode 777), -1 otherwise with mkdir's errno kept (EEXIST: something is there).
+// The chmod record is logged either way, as makeDir always has.
+int makeNewDir(const std::string& path);
+
 // Sets mode 777 with chmod(2), logging the command a shell would have run.
 // Returns 0 on success, -1 on failure.
 int chmod777(const std::string& path);

@@ -9,14 +9,11 @@
 #include "cli.h"
 #include "launcher/tail.h"
 #include "layout.h"
+#include "net/download.h"
 #include "tail_writer.h"
 
 namespace velmoran::pack {
 namespace {
-
-// Written as the update URL, with a "/" after it, when none is given: the
-// launcher then knows there is no update server.
-constexpr const char* kPlaceholderUpdateUrl = "http://127.0.0.255";
 
 constexpr const char* kHelp =
     "Usage: velmoran-pack launcher -o OUTPUT --app-name NAME [OPTIONS]\n"
@@ -51,6 +48,7 @@ constexpr const char* kHelp =
     "\n"
     "Other:\n"
     "  --param NAME=VALUE       a dynamic parameter (repeatable, in order)\n"
+    "  --param-file NAME=FILE   a dynamic parameter whose value is the file's content\n"
     "  --stub FILE              the launcher program (default: velmoran-launcher\n"
     "                           beside this tool)\n"
     "  -o, --output FILE        the launcher file to write\n";
@@ -99,6 +97,7 @@ Options parse(const std::vector<std::string>& argv) {
   o.header.minSplashMs = "0";
   o.header.canOverrideSplash = "0";
   o.header.installType = "perm_user";
+  // Without an update URL the placeholder tells the launcher there is no update server.
   o.header.updateUrl = std::string(kPlaceholderUpdateUrl) + "/";
   Args a(argv);
   while (!a.done()) {
@@ -126,6 +125,11 @@ Options parse(const std::vector<std::string>& argv) {
     else if (a.option("--jre-name")) o.jreName = a.value();
     else if (a.option("--app-archive")) o.appArchive = a.value();
     else if (a.option("--param")) o.params.push_back(splitParam(a.value()));
+    else if (a.option("--param-file")) {
+      Param p = splitParam(a.value());
+      const Bytes content = readWholeFile(p.second);
+      o.params.emplace_back(p.first, std::string(content.begin(), content.end()));
+    }
     else fail("unknown argument '" + a.peek() + "' (try --help)");
   }
   if (o.output.empty()) fail("no output file given (-o FILE)");

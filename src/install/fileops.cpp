@@ -1,0 +1,226 @@
+#include "install/fileops.h"
+
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "util/clock.h"
+#include "util/file.h"
+#include "util/log.h"
+#include "util/paths.h"
+
+namespace velmoran {
+namespace {
+
+constexpr std::size_t kCopyChunk = 50000;
+constexpr int kRenameRetries = 10;
+constexpr int64_t kRenamePauseMs = 300;
+
+// The walks pass over ".", ".." and any other two-character name starting with ".".
+bool skippedEntry(const char* name) { return name[0] == '.' && (name[1] == '\0' || name[2] == '\0'); }
+
+enum class EntryKind { Folder, Link, Other };
+
+// Links are told apart from folders so that a walk never leaves the tree.
+EntryKind kindOf(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) return EntryKind::Other;
+  if (S_ISLNK(info.st_mode)) return EntryKind::Link;
+  return S_ISDIR(info.st_mode) ? EntryKind::Folder : EntryKind::Other;
+}
+
+// Copies in 50000-byte chunks; false on a read or write error.
+bool copyStream(FILE* in, FILE* out) {
+  std::vector<char> buffer(kCopyChunk);
+  std::size_t got = 0;
+  do {
+    got = std::fread(buffer.data(), 1, buffer.size(), in);
+    if (got > 0 && std::fwrite(buffer.data(), 1, got, out) != got) return false;
+  } while (got == buffer.size());
+  return std::ferror(in) == 0;
+}
+
+// Closes the destination, so that a failing final flush counts as a failed copy.
+bool finishCopy(FilePtr out, bool copied) { return std::fclose(out.release()) == 0 && copied; }
+
+int chmodEntry(const char* path, const struct stat*, int type, FTW* where) {
+  // A link named at the top is followed, as a shell's chmod follows it; links
+  // met inside the tree are left alone so no mode outside it changes.
+  if (type == FTW_SL || type == FTW_SLN) {
+    if (where->level == 0) chmod(path, 0755);
+    return 0;
+  }
+  chmod(path, 0755);
+  return 0;
+}
+
+// A link in a copied tree stays a link, pointing where the source's pointed.
+bool copyLink(const std::string& source, const std::string& destination) {
+  std::vector<char> target(kMaxPathLength + 1);
+  const ssize_t length = readlink(source.c_str(), target.data(), target.size());
+  if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return false;
+  if (kindOf(destination) != EntryKind::Folder) unlink(destination.c_str());
+  return symlink(std::string(target.data(), static_cast<std::size_t>(length)).c_str(),
+                 destination.c_str()) == 0;
+}
+
+}  // namespace
+
+void chmodR755(const std::string& path) {
+  checkPathLength(path);
+  logMessage("[ChMod] Executing chmod -R 755 \"%s\"\n", path.c_str());
+  // Modes before descent, so a folder without x for us is opened up first.
+  nftw(path.c_str(), chmodEntry, 32, FTW_PHYS);
+}
+
+bool doesFileExist(const std::string& path) {
+  checkPathLength(path);
+  if (!openFile(path.c_str(), "rb")) return false;
+  logMessage("File exists: %s\n", path.c_str());
+  return true;
+}
+
+int deleteFolder(const std::string& folder) {
+  checkPathLength(folder);
+  DirPtr dir = openDir(folder.c_str());
+  if (!dir) {
+    logMessage("[DeleteFolder] Deleting from '%s' is NULL\n", folder.c_str());
+    return 1;
+  }
+  while (const dirent* entry = readdir(dir.get())) {
+    if (skippedEntry(entry->d_name)) continue;
+    const std::string child = setPath(folder, entry->d_name);
+    if (kindOf(child) == EntryKind::Folder) {
+      logMessage("Deleting DIR %s\n", child.c_str());
+      if (deleteFolder(child) == 0) {
+        rmdir(child.c_str());
+      } else {
+        logMessage("Failed to delete %s\n", child.c_str());
+      }
+    } else {
+      logMessage("Deleting FILE %s\n", child.c_str());
+      if (std::remove(child.c_str()) != 0) logMessage("Failed to delete file %s\n", child.c_str());
+    }
+  }
+  return 0;
+}
+
+bool copyFile(const std::string& source, const std::string& destination) {
+  checkPathLength(source);
+  checkPathLength(destination);
+  logMessage("[Extractor] Copying FILE %s\n", destination.c_str());
+  FilePtr in = openFile(source.c_str(), "rb");
+  if (!in) {
+    logMessage("[Extractor] *************************** Unable to open source file for copy %s\n",
+               source.c_str());
+    return false;
+  }
+  FilePtr out = openFile(destination.c_str(), "wb");
+  if (!out) {
+    logMessage(
+        "[Extractor] *************************** Unable to open destination file for copy %s\n",
+        destination.c_str());
+    return false;
+  }
+  const bool copied = copyStream(in.get(), out.get());
+  if (!finishCopy(std::move(out), copied)) {
+    logMessage("[Extractor] *************************** Failed to copy %s to %s\n", source.c_str(),
+               destination.c_str());
+    return false;
+  }
+  return true;
+}
+
+int copyFolder(const std::string& source, const std::string& destination) {
+  checkPathLength(source);
+  checkPathLength(destination);
+  DirPtr dir = openDir(source.c_str());
+  if (!dir) {
+    logMessage("[CopyFolder] SourceDir from '%s' is NULL\n", source.c_str());
+    return 1;
+  }
+  while (const dirent* entry = readdir(dir.get())) {
+    if (skippedEntry(entry->d_name)) continue;
+    const std::string from = setPath(source, entry->d_name);
+    const std::string to = setPath(destination, entry->d_name);
+    const EntryKind kind = kindOf(from);
+    if (kind == EntryKind::Folder) {
+      logMessage("[CopyFolder] Copying DIR %s\n", to.c_str());
+      if (const int made = makeDir(to); made != 0) {
+        logMessage(
+            "[CopyFolder] *************************** Failed to copy %s to %s (could not create "
+            "target folder)\n",
+            from.c_str(), to.c_str());
+        return made;
+      }
+      if (const int copied = copyFolder(from, to); copied != 0) {
+        logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n",
+                   from.c_str(), to.c_str());
+        return copied;
+      }
+      continue;
+    }
+    logMessage("[CopyFolder] Copying FILE %s\n", to.c_str());
+    if (kind == EntryKind::Link) {
+      if (!copyLink(from, to)) {
+        logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n",
+                   from.c_str(), to.c_str());
+        return 1;
+      }
+      continue;
+    }
+    FilePtr in = openFile(from.c_str(), "rb");
+    if (!in) {
+      logMessage("[CopyFolder] *************************** Unable to open source file for copy %s\n",
+                 from.c_str());
+      return 1;
+    }
+    FilePtr out = openFile(to.c_str(), "wb");
+    if (!out) {
+      logMessage(
+          "[CopyFolder] *************************** Unable to open destination file for copy %s\n",
+          to.c_str());
+      return 1;
+    }
+    const bool copied = copyStream(in.get(), out.get());
+    if (!finishCopy(std::move(out), copied)) {
+      logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n", from.c_str(),
+                 to.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}
+
+void doRename(const std::string& source, const std::string& destination) {
+  checkPathLength(source);
+  checkPathLength(destination);
+  printWorkingDir();
+  bool renamed = std::rename(source.c_str(), destination.c_str()) == 0;
+  for (int retry = 0; !renamed && retry < kRenameRetries; ++retry) {
+    logMessage("[Rename] Could not rename '%s' to '%s' [%d]\n", source.c_str(),
+               destination.c_str(), errno);
+    millisleep(kRenamePauseMs);
+    renamed = std::rename(source.c_str(), destination.c_str()) == 0;
+  }
+  if (renamed) {
+    logMessage("[Rename] File '%s' renamed to '%s'\n", source.c_str(), destination.c_str());
+    return;
+  }
+  logMessage("[Rename] [FAIL] Could not rename '%s' to '%s' [%d]\n", source.c_str(),
+             destination.c_str(), errno);
+  logMessage("[Rename] Can do no better than a copy on this filesystem\n");
+  makeDir(destination);
+  logMessage("[Rename] Created folder %s\n", destination.c_str());
+  if (copyFolder(source, destination) != 0) {
+    logMessage("[Rename] Copy failed too! Severe filesystem issues.\n");
+  } else {
+    logMessage("[Rename] Copied %s to %s\n", source.c_str(), destination.c_str());
+  }
+}
+
+}  // namespace velmoran

@@ -1,0 +1,47 @@
+// Where installed pieces live: the shared directory, the master folder's
+// version and temporary folders, and the newest installed version of a component.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace velmoran {
+
+// "/opt" for "perm_all"; otherwise the user's home directory (from the password
+// database, not $HOME) followed by "/.Velmoran", created if missing. Ends the run
+// with status 1 when the user has no password-database entry.
+std::string locateSharedDirectory(const std::string& installType);
+
+// master/Velmoran-<component>-<version>-complete. Creates nothing.
+std::string makeAppFolder(const std::string& master, const std::string& component,
+                          const std::string& version);
+
+// master/VelmoranTemp-<seconds>-<entries in master>-app. Only forms the name:
+// two calls in the same second give the same name, so use createAppTempFolder
+// to get a folder of one's own.
+std::string makeAppTempFolder(const std::string& master, const std::string& component,
+                              const std::string& version);
+
+// Creates a fresh temporary folder (mode 777) and returns its path. The name is
+// the one makeAppTempFolder forms; when another run holds it already, the count
+// goes on (+1, +2, ...) until mkdir succeeds, so no two runs share one folder.
+// None when the folder cannot be created for another reason.
+std::optional<std::string> createAppTempFolder(const std::string& master,
+                                               const std::string& component,
+                                               const std::string& version);
+
+// 0 when the component field (between the 1st and 2nd "-") equals component,
+// -1 when the name has fewer than two "-", else the strcmp result.
+int checkAppFolderName(const std::string& folderName, const std::string& component);
+
+// The version field (between the 2nd and 3rd "-") as an integer, -1 when the
+// name has fewer than three "-".
+int64_t pickVersionFromAppFolderName(const std::string& folderName);
+
+// The bare entry name of the component's version folder with the highest
+// version; none when master cannot be opened or nothing matches.
+std::optional<std::string> pickAndAllocLatestFromMaster(const std::string& master,
+                                                        const std::string& component);
+
+}  // namespace velmoran

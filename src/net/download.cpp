@@ -1,0 +1,172 @@
+#include "net/download.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "splash/splash.h"
+#include "util/file.h"
+#include "util/log.h"
+#include "util/paths.h"
+
+namespace velmoran {
+namespace {
+
+constexpr int kBarWidth = 40;
+
+long connectTimeoutSeconds = 30;
+long stallTimeoutSeconds = 60;
+
+struct CurlCleanup {
+  void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
+};
+using CurlPtr = std::unique_ptr<CURL, CurlCleanup>;
+
+void say(const char* line) {
+  std::puts(line);
+  std::fflush(stdout);
+}
+
+void setOptions(CURL* handle, const DownloadRequest& request, FILE* out, bool withoutProxy) {
+  curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, out);
+  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, progress_func);
+  // An error page must not be installed as a version file or an archive.
+  curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 5L);
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // A server that stops answering would otherwise hold the launcher forever.
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, stallTimeoutSeconds);
+  // Time-outs must not be carried by signals on a worker thread.
+  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+  if (withoutProxy) curl_easy_setopt(handle, CURLOPT_PROXY, "");
+}
+
+// Runs the transfer; true on success, otherwise the reason goes to stderr.
+bool perform(CURL* handle) {
+  const CURLcode result = curl_easy_perform(handle);
+  if (result == CURLE_OK) return true;
+  if (result == CURLE_HTTP_RETURNED_ERROR) {
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    std::fprintf(stderr, "[HttpDownloader] curl_easy_perform() failed: %s (HTTP status %ld)\n",
+                 curl_easy_strerror(result), status);
+  } else {
+    std::fprintf(stderr, "[HttpDownloader] curl_easy_perform() failed: %s\n",
+                 curl_easy_strerror(result));
+  }
+  return false;
+}
+
+// Discards what a failed attempt wrote, so the retry's file holds only its own bytes.
+bool truncateOutput(FILE* out) {
+  if (std::fflush(out) != 0) return false;
+  if (ftruncate(fileno(out), 0) != 0) return false;
+  std::rewind(out);
+  return true;
+}
+
+void* downloadThreadEntry(void* request) {
+  downloadThread(*static_cast<DownloadRequest*>(request));
+  return nullptr;
+}
+
+}  // namespace
+
+void setDownloadTimeouts(long connectSeconds, long stallSeconds) {
+  connectTimeoutSeconds = connectSeconds;
+  stallTimeoutSeconds = stallSeconds;
+}
+
+int progress_func(void*, curl_off_t downloadTotal, curl_off_t downloadedNow, curl_off_t,
+                  curl_off_t) {
+  if (downloadTotal <= 0) return 0;
+  const double fraction =
+      static_cast<double>(downloadedNow) / static_cast<double>(downloadTotal);
+  std::printf("%3.0f%% [", fraction * 100);
+  const long filled = std::lround(fraction * kBarWidth);
+  long i = 0;
+  for (; i < filled; ++i) std::putchar('=');
+  for (; i < kBarWidth; ++i) std::putchar(' ');
+  std::printf("]\r");
+  std::fflush(stdout);
+  setProgress(static_cast<int>(fraction * 100));
+  return 0;
+}
+
+void downloadThread(DownloadRequest& request) {
+  FilePtr out = openFile(request.destination.c_str(), "wb");
+  if (!out) {
+    std::fprintf(stderr, "[HttpDownloader] Unable to create %s: %s\n",
+                 request.destination.c_str(), std::strerror(errno));
+    return;
+  }
+  std::printf("[HttpDownloader] Starting download of %s to %s...\n", request.url.c_str(),
+              request.destination.c_str());
+  std::fflush(stdout);
+  say("[HttpDownloader] Kickstarting curl");
+
+  CurlPtr handle(curl_easy_init());
+  if (!handle) {
+    say("[HttpDownloader] Unable to initialise CURL!");
+    return;
+  }
+  say("[HttpDownloader] Setting up download options");
+  setOptions(handle.get(), request, out.get(), false);
+  say("[HttpDownloader] Starting download");
+  request.succeeded = perform(handle.get());
+  say("[HttpDownloader] Done download");
+  handle.reset();
+  say("[HttpDownloader] Cleaned up");
+
+  if (!request.succeeded) {
+    say("[HttpDownloader] Initial download failed. Retrying...");
+    CurlPtr retry(curl_easy_init());
+    if (retry && truncateOutput(out.get())) {
+      setOptions(retry.get(), request, out.get(), true);
+      request.succeeded = perform(retry.get());
+    }
+  }
+  std::fflush(stdout);
+  // A file that cannot be written out completely is not a download.
+  if (std::fclose(out.release()) != 0) request.succeeded = false;
+}
+
+bool downloadFile(const std::string& url, const std::string& destination) {
+  DownloadRequest request{url, destination};
+  pthread_t worker;
+  const int error = pthread_create(&worker, nullptr, downloadThreadEntry, &request);
+  if (error != 0) {
+    std::fprintf(stderr, "[HttpDownloader] Unable to start the download thread: %s\n",
+                 std::strerror(error));
+    return false;
+  }
+  pthread_join(worker, nullptr);
+  return request.succeeded;
+}
+
+bool isInvalidUpdateURL(std::string_view url) {
+  return url.empty() || url.starts_with(kPlaceholderUpdateUrl);
+}
+
+void downloadVersionFile(const std::string& folder, const std::string& updateUrl,
+                         const std::string& componentName) {
+  if (isInvalidUpdateURL(updateUrl)) {
+    logMessage("[Extractor] Invalid Update URL. Skipping...\n");
+    return;
+  }
+  const std::string fileName = "Velmoran-" + componentName + "-version.txt";
+  downloadFile(updateUrl + fileName, setPath(folder, fileName));
+}
+
+}  // namespace velmoran

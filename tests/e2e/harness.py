@@ -1,0 +1,96 @@
+"""Shared pieces of the end-to-end scenarios.
+
+Each scenario builds real launcher files with velmoran-pack and runs the real
+velmoran-launcher. Runs that may touch the install locations are sandboxed: a
+private mount namespace with temporary folders bound over the user's home
+directory (from the password database) and over /opt, so the real ones are
+never touched.
+"""
+
+import os
+import pwd
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+BUILD_DIR = os.environ.get("VELMORAN_BUILD_DIR") or os.path.join(
+    os.path.dirname(__file__), "..", "..", "build")
+SOURCE_DIR = os.environ.get("VELMORAN_SOURCE_DIR") or os.path.join(os.path.dirname(__file__), "..", "..")
+LAUNCHER = os.path.join(BUILD_DIR, "velmoran-launcher")
+PACK = os.path.join(BUILD_DIR, "velmoran-pack")
+LZMA64 = os.path.join(BUILD_DIR, "lzma64")
+
+PLACEHOLDER_UPDATE_URL = "http://127.0.0.255/"
+
+
+def pack(*args, check=True):
+    """Runs velmoran-pack; returns the completed process (text output)."""
+    proc = subprocess.run([PACK, *map(str, args)], capture_output=True, text=True)
+    if check and proc.returncode != 0:
+        raise AssertionError(f"velmoran-pack {' '.join(map(str, args))} failed ({proc.returncode}):\n"
+                             f"{proc.stdout}{proc.stderr}")
+    return proc
+
+
+def records(output):
+    """The texts of the log records on standard output, without their time prefix."""
+    texts = []
+    for line in output.splitlines():
+        if line.startswith("+") and len(line) >= 10 and line[1:9].rstrip(" ").isdigit():
+            texts.append(line[10:])
+        else:
+            texts.append(line)
+    return texts
+
+
+class Sandbox:
+    """A home folder and an /opt of their own for launcher runs."""
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="velmoran-e2e-")
+        self.home = os.path.join(self.root, "home")
+        self.opt = os.path.join(self.root, "opt")
+        self.work = os.path.join(self.root, "work")
+        for d in (self.home, self.opt, self.work):
+            os.makedirs(d)
+        self.real_home = pwd.getpwuid(os.getuid()).pw_dir
+
+    def close(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    @property
+    def shared_dir(self):
+        """The per-user shared directory as the launcher sees it, seen from outside."""
+        return os.path.join(self.home, ".Velmoran")
+
+    def run(self, launcher, *args, env=None, cwd=None, timeout=300, invoke_as=None):
+        """Runs a launcher file inside the sandbox; returns the completed process."""
+        script = ('set -e; mount --bind "$1" "$2"; mount --bind "$3" /opt; shift 3; '
+                  'cd "$1"; shift; exec "$@"')
+        argv0 = invoke_as or launcher
+        cmd = ["unshare", "--mount", "--propagation", "private", "sh", "-c", script, "sh",
+               self.home, self.real_home, self.opt, cwd or self.work, argv0, *map(str, args)]
+        run_env = dict(os.environ)
+        run_env.pop("DISPLAY", None)
+        if env:
+            run_env.update(env)
+        return subprocess.run(cmd, capture_output=True, text=True, env=run_env, timeout=timeout)
+
+
+class SandboxTest(unittest.TestCase):
+    """A test case with a fresh sandbox per test."""
+
+    def setUp(self):
+        self.sandbox = Sandbox()
+        self.addCleanup(self.sandbox.close)
+
+    def assertRecord(self, output, text):
+        self.assertIn(text, records(output), f"no record {text!r} in:\n{output}")
+
+    def assertNoRecord(self, output, text):
+        self.assertNotIn(text, records(output))
+
+
+def main():
+    unittest.main(verbosity=2)

@@ -1,0 +1,275 @@
+#include "install/fileops.h"
+
+#include <dirent.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "test_support.h"
+#include "util/paths.h"
+
+namespace velmoran {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testutil::exists;
+using testutil::modeOf;
+using testutil::readFile;
+using testutil::TempDir;
+using testutil::writeFile;
+
+int countOccurrences(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+long openDescriptors() {
+  long count = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  while (readdir(dir) != nullptr) ++count;
+  closedir(dir);
+  return count;
+}
+
+void makeFolder(const std::string& path, mode_t mode = 0755) {
+  ASSERT_EQ(mkdir(path.c_str(), mode), 0) << path;
+}
+
+TEST(ChmodR755Test, EveryFileAndFolderBelowGets755) {
+  TempDir scratch;
+  const std::string root = scratch / "tree";
+  makeFolder(root, 0700);
+  makeFolder(root + "/bin", 0700);
+  makeFolder(root + "/bin/deep", 0);
+  writeFile(root + "/bin/java", "x");
+  writeFile(root + "/.x", "x");
+  chmod((root + "/bin/java").c_str(), 0600);
+  chmod((root + "/.x").c_str(), 0600);
+  // A link out of the tree must not open up what it points at.
+  writeFile(scratch / "outside", "x");
+  chmod((scratch / "outside").c_str(), 0600);
+  ASSERT_EQ(symlink((scratch / "outside").c_str(), (root + "/bin/link").c_str()), 0);
+
+  ::testing::internal::CaptureStdout();
+  chmodR755(root);
+  const std::string log = ::testing::internal::GetCapturedStdout();
+
+  EXPECT_THAT(log, HasSubstr(" [ChMod] Executing chmod -R 755 \"" + root + "\"\n"));
+  for (const char* path : {"", "/bin", "/bin/deep", "/bin/java", "/.x"}) {
+    EXPECT_EQ(modeOf(root + path), 0755) << path;
+  }
+  EXPECT_EQ(modeOf(scratch / "outside"), 0600);
+}
+
+// Quotes, "$" and "`" reach no shell: they are plain characters of the name.
+TEST(FileOpsTest, ShellCharactersInPathsAreLiteral) {
+  TempDir scratch;
+  const std::string odd = scratch / "a\"b $HOME `id` c";
+  ASSERT_EQ(makeDir(odd), 0);
+  EXPECT_EQ(modeOf(odd), 0777);
+  writeFile(odd + "/f", "data");
+  chmod((odd + "/f").c_str(), 0600);
+
+  ::testing::internal::CaptureStdout();
+  chmodR755(odd);
+  const int copied = copyFolder(odd, scratch.path());
+  const std::string log = ::testing::internal::GetCapturedStdout();
+
+  EXPECT_THAT(log, HasSubstr("[ChMod] Executing chmod -R 755 \"" + odd + "\"\n"));
+  EXPECT_EQ(modeOf(odd), 0755);
+  EXPECT_EQ(modeOf(odd + "/f"), 0755);
+  EXPECT_EQ(copied, 0);
+  EXPECT_EQ(readFile(scratch / "f"), "data");
+  EXPECT_EQ(deleteFolder(odd), 0);
+  EXPECT_FALSE(exists(odd + "/f"));
+}
+
+TEST(FileOpsTest, FileExistsWhenItCanBeRead) {
+  TempDir scratch;
+  writeFile(scratch / "file", "x");
+  ::testing::internal::CaptureStdout();
+  const bool missing = doesFileExist(scratch / "missing");
+  const std::string silent = ::testing::internal::GetCapturedStdout();
+  ::testing::internal::CaptureStdout();
+  const bool file = doesFileExist(scratch / "file");
+  const bool folder = doesFileExist(scratch.path());
+  const std::string log = ::testing::internal::GetCapturedStdout();
+
+  EXPECT_FALSE(missing);
+  EXPECT_EQ(silent, "");
+  EXPECT_TRUE(file);
+  EXPECT_TRUE(folder);
+  EXPECT_EQ(countOccurrences(log, " File exists: " + (scratch / "file") + "\n"), 1);
+}
+
+TEST(DeleteFolderTest, EmptiesTheTreeButKeepsTwoCharacterDotNames) {
+  TempDir scratch;
+  const std::string root = scratch / "root";
+  makeFolder(root);
+  makeFolder(root + "/a");
+  makeFolder(root + "/a/b");
+  writeFile(root + "/a/b/f", "x");
+  writeFile(root + "/.xy", "x");
+  writeFile(root + "/.x", "x");
+  // A link to a folder outside is removed; what it points at survives.
+  makeFolder(scratch / "outside");
+  writeFile(scratch / "outside/keep", "x");
+  ASSERT_EQ(symlink((scratch / "outside").c_str(), (root + "/link").c_str()), 0);
+
+  ::testing::internal::CaptureStdout();
+  const int result = deleteFolder(root);
+  const std::string log = ::testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(exists(root));
+  EXPECT_FALSE(exists(root + "/a"));
+  EXPECT_FALSE(exists(root + "/.xy"));
+  EXPECT_FALSE(exists(root + "/link"));
+  EXPECT_TRUE(exists(root + "/.x"));
+  EXPECT_TRUE(exists(scratch / "outside/keep"));
+  EXPECT_THAT(log, HasSubstr(" Deleting DIR " + root + "/a/b\n"));
+  EXPECT_THAT(log, HasSubstr(" Deleting FILE " + root + "/a/b/f\n"));
+  EXPECT_THAT(log, Not(HasSubstr("Failed")));
+
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(deleteFolder(scratch / "missing"), 1);
+  EXPECT_THAT(::testing::internal::GetCapturedStdout(),
+              HasSubstr(" [DeleteFolder] Deleting from '" + (scratch / "missing") + "' is NULL\n"));
+}
+
+TEST(CopyFileTest, CopiesWholeFiles) {
+  TempDir scratch;
+  std::string big(100000, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 256);
+  writeFile(scratch / "big", big);
+  writeFile(scratch / "empty", "");
+  writeFile(scratch / "empty-copy", "old content");
+
+  ::testing::internal::CaptureStdout();
+  EXPECT_TRUE(copyFile(scratch / "big", scratch / "big-copy"));
+  EXPECT_TRUE(copyFile(scratch / "empty", scratch / "empty-copy"));
+  const std::string log = ::testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(readFile(scratch / "big-copy"), big);
+  EXPECT_EQ(readFile(scratch / "empty-copy"), "");
+  EXPECT_THAT(log, HasSubstr(" [Extractor] Copying FILE " + (scratch / "big-copy") + "\n"));
+}
+
+TEST(CopyFileTest, FailuresAreReportedAndReleaseTheSource) {
+  TempDir scratch;
+  writeFile(scratch / "src", std::string(60000, 'x'));
+  const long before = openDescriptors();
+
+  ::testing::internal::CaptureStdout();
+  const bool missingSource = copyFile(scratch / "missing", scratch / "dst");
+  const bool missingFolder = copyFile(scratch / "src", scratch / "no/dst");
+  const bool diskFull = copyFile(scratch / "src", "/dev/full");
+  const std::string log = ::testing::internal::GetCapturedStdout();
+
+  EXPECT_FALSE(missingSource);
+  EXPECT_FALSE(missingFolder);
+  EXPECT_FALSE(diskFull);
+  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_THAT(log, HasSubstr(" [Extractor] *************************** Unable to open source file "
+                             "for copy " + (scratch / "missing") + "\n"));
+  EXPECT_THAT(log, HasSubstr(" [Extractor] *************************** Unable to open destination "
+                             "file for copy " + (scratch / "no/dst") + "\n"));
+}
+
+TEST(CopyFileDeathTest, OverlongPathIsRefusedNotCut) {
+  const std::string longPath = "/tmp/" + std::string(kMaxPathLength, 'a');
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);  // the log goes to standard output
+        copyFile("/etc/hostname", longPath);
+      },
+      ::testing::ExitedWithCode(1), "refused");
+}
+
+TEST(CopyFolderTest, CopiesContentsDepthFirstAndOverwrites) {
+  TempDir scratch;
+  const std::string from = scratch / "from";
+  const std::string to = scratch / "to";
+  makeFolder(from);
+  makeFolder(from + "/lib");
+  makeFolder(from + "/lib/deep");
+  writeFile(from + "/lib/deep/a", "new");
+  writeFile(from + "/.xy", "dot");
+  writeFile(from + "/.x", "skipped");
+  ASSERT_EQ(symlink("lib/deep/a", (from + "/link").c_str()), 0);
+  makeFolder(to);
+  makeFolder(to + "/lib");
+  makeFolder(to + "/lib/deep");
+  writeFile(to + "/lib/deep/a", "older and longer");
+
+  ::testing::internal::CaptureStdout();
+  const int result = copyFolder(from, to);
+  const std::string log = ::testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(readFile(to + "/lib/deep/a"), "new");
+  EXPECT_EQ(readFile(to + "/.xy"), "dot");
+  EXPECT_FALSE(exists(to + "/.x"));
+  char target[64] = {};
+  EXPECT_EQ(readlink((to + "/link").c_str(), target, sizeof target - 1), 10);
+  EXPECT_STREQ(target, "lib/deep/a");
+  EXPECT_THAT(log, HasSubstr(" [CopyFolder] Copying DIR " + to + "/lib/deep\n"));
+  EXPECT_THAT(log, HasSubstr(" [CopyFolder] Copying FILE " + to + "/lib/deep/a\n"));
+
+  ::testing::internal::CaptureStdout();
+  EXPECT_NE(copyFolder(scratch / "missing", to), 0);
+  EXPECT_NE(copyFolder(from + "/lib", scratch / "missing"), 0);
+  const std::string failures = ::testing::internal::GetCapturedStdout();
+  EXPECT_THAT(failures,
+              HasSubstr(" [CopyFolder] SourceDir from '" + (scratch / "missing") + "' is NULL\n"));
+  EXPECT_THAT(failures, HasSubstr("(could not create target folder)\n"));
+}
+
+TEST(DoRenameTest, MovesAFolder) {
+  TempDir scratch;
+  makeFolder(scratch / "temp");
+  writeFile(scratch / "temp/f", "x");
+  ::testing::internal::CaptureStdout();
+  doRename(scratch / "temp", scratch / "final");
+  const std::string log = ::testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(exists(scratch / "temp"));
+  EXPECT_EQ(readFile(scratch / "final/f"), "x");
+  EXPECT_THAT(log, HasSubstr(" [Rename] File '" + (scratch / "temp") + "' renamed to '" +
+                             (scratch / "final") + "'\n"));
+  EXPECT_THAT(log, Not(HasSubstr("Could not rename")));
+}
+
+// Takes about 3 s: the ten pauses between attempts are the behaviour under test.
+TEST(DoRenameTest, OntoANonEmptyFolderFallsBackToACopy) {
+  TempDir scratch;
+  const std::string source = scratch / "temp";
+  const std::string destination = scratch / "final";
+  makeFolder(source);
+  writeFile(source + "/new", "fresh");
+  makeFolder(destination);
+  writeFile(destination + "/old", "kept");
+
+  ::testing::internal::CaptureStdout();
+  doRename(source, destination);
+  const std::string log = ::testing::internal::GetCapturedStdout();
+
+  const std::string pair = "'" + source + "' to '" + destination + "'";
+  EXPECT_EQ(countOccurrences(log, " [Rename] Could not rename " + pair + " [39]\n"), 10);
+  EXPECT_THAT(log, HasSubstr(" [Rename] [FAIL] Could not rename " + pair + " [39]\n"));
+  EXPECT_THAT(log, HasSubstr(" [Rename] Can do no better than a copy on this filesystem\n"));
+  EXPECT_THAT(log, HasSubstr(" [Rename] Created folder " + destination + "\n"));
+  EXPECT_THAT(log, HasSubstr(" [Rename] Copied " + source + " to " + destination + "\n"));
+  EXPECT_EQ(readFile(destination + "/new"), "fresh");
+  EXPECT_EQ(readFile(destination + "/old"), "kept");
+  EXPECT_EQ(readFile(source + "/new"), "fresh");
+}
+
+}  // namespace
+}  // namespace velmoran

@@ -1,0 +1,265 @@
+#include "install/locations.h"
+
+#include <dirent.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <set>
+#include <vector>
+
+#include "test_support.h"
+#include "util/exit.h"
+#include "util/strings.h"
+
+namespace velmoran {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testutil::TempDir;
+
+struct Child {
+  pid_t pid;
+  int output;
+};
+
+// Forks a child that runs body with the write end of a pipe, then exits.
+Child startChild(const std::function<void(int)>& body) {
+  int fds[2];
+  if (pipe(fds) != 0) return {-1, -1};
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    body(fds[1]);
+    _exit(0);
+  }
+  close(fds[1]);
+  return {pid, fds[0]};
+}
+
+// What the child wrote, once it has ended.
+std::string collect(const Child& child) {
+  std::string out;
+  char chunk[512];
+  for (ssize_t got; (got = read(child.output, chunk, sizeof chunk)) > 0;) out.append(chunk, got);
+  close(child.output);
+  waitpid(child.pid, nullptr, 0);
+  return out;
+}
+
+void writeAll(int fd, const std::string& text) {
+  if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) _exit(2);
+}
+
+uid_t uidWithoutEntry() {
+  uid_t uid = 61000;
+  while (getpwuid(uid) != nullptr) ++uid;
+  return uid;
+}
+
+TEST(LocationsTest, AppFolderJoinsWithOneSlash) {
+  EXPECT_EQ(makeAppFolder("/a/b", "Velmoran", "00035090611"),
+            "/a/b/Velmoran-Velmoran-00035090611-complete");
+  EXPECT_EQ(makeAppFolder("/a/b/", "Velmoran", "00035090611"),
+            "/a/b/Velmoran-Velmoran-00035090611-complete");
+}
+
+struct FolderNameCase {
+  const char* name;
+  const char* component;
+  bool matches;
+  int64_t version;
+};
+
+void PrintTo(const FolderNameCase& c, std::ostream* os) { *os << c.name << " as " << c.component; }
+
+class FolderNameTest : public ::testing::TestWithParam<FolderNameCase> {};
+
+TEST_P(FolderNameTest, FieldsAreReadBetweenDashes) {
+  const FolderNameCase& c = GetParam();
+  EXPECT_EQ(checkAppFolderName(c.name, c.component) == 0, c.matches);
+  EXPECT_EQ(pickVersionFromAppFolderName(c.name), c.version);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, FolderNameTest,
+    ::testing::Values(FolderNameCase{"Velmoran-MyApp-00054022298-complete", "MyApp", true, 54022298},
+                      FolderNameCase{"Velmoran-MyApp-00054022298-complete", "myapp", false, 54022298},
+                      FolderNameCase{"Velmoran-MyApp-00054022298", "MyApp", true, -1},
+                      FolderNameCase{"Velmoran-MyApp", "MyApp", false, -1},
+                      FolderNameCase{"Velmoran-My-App-00000000001-complete", "My-App", false, 0},
+                      FolderNameCase{"Velmoran-MyApp--complete", "MyApp", true, 0},
+                      FolderNameCase{"VelmoranTemp-1700000000-2-app", "Velmoran", false, 2}));
+
+TEST(PickLatestTest, ComparesVersionsAsIntegers) {
+  TempDir master;
+  for (const char* name : {"Velmoran-MyApp-00000000009-complete", "Velmoran-MyApp-00000000010-complete",
+                           "Velmoran-Other-00000000099-complete", "Velmoran-MyApp-00000000077",
+                           "VelmoranTemp-1700000000-5-app"}) {
+    ASSERT_EQ(mkdir((master / name).c_str(), 0755), 0);
+  }
+  ::testing::internal::CaptureStdout();
+  const std::optional<std::string> latest = pickAndAllocLatestFromMaster(master.path(), "MyApp");
+  const std::string log = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(latest, "Velmoran-MyApp-00000000010-complete");
+  EXPECT_THAT(log, HasSubstr(" [PickFolder] Folder Velmoran-MyApp-00000000009-complete matches "
+                             "MyApp with version 9\n"));
+  EXPECT_THAT(log, HasSubstr(" [PickFolder] Set latest to 10 Velmoran-MyApp-00000000010-complete\n"));
+  // A matching folder without a version field is logged, never chosen.
+  EXPECT_THAT(log, HasSubstr(" [PickFolder] Folder Velmoran-MyApp-00000000077 matches MyApp with "
+                             "version -1\n"));
+  EXPECT_THAT(log, Not(HasSubstr("Other")));
+}
+
+TEST(PickLatestTest, NoneWithoutAMatchingVersion) {
+  TempDir master;
+  ASSERT_EQ(mkdir((master / "Velmoran-MyApp-00054022298").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((master / "Velmoran-My-App-00054022298-complete").c_str(), 0755), 0);
+  EXPECT_EQ(pickAndAllocLatestFromMaster(master.path(), "MyApp"), std::nullopt);
+  EXPECT_EQ(pickAndAllocLatestFromMaster(master.path(), "My-App"), std::nullopt);
+  EXPECT_EQ(pickAndAllocLatestFromMaster(master / "missing", "MyApp"), std::nullopt);
+}
+
+TEST(PickLatestTest, EqualVersionsGoToTheFirstInDirectoryOrder) {
+  TempDir master;
+  for (const char* name : {"Velmoran-MyApp-00000000010-complete", "Velmoran-MyApp-00000000010-copy",
+                           "Velmoran-MyApp-10-x"}) {
+    ASSERT_EQ(mkdir((master / name).c_str(), 0755), 0);
+  }
+  std::string first;
+  DIR* dir = opendir(master.path().c_str());
+  while (const dirent* entry = readdir(dir)) {
+    if (std::string(entry->d_name).size() > 2) {
+      first = entry->d_name;
+      break;
+    }
+  }
+  closedir(dir);
+  EXPECT_EQ(pickAndAllocLatestFromMaster(master.path(), "MyApp"), first);
+}
+
+TEST(TempFolderTest, NameCarriesSecondsAndEntryCount) {
+  TempDir master;
+  const long before = static_cast<long>(std::time(nullptr));
+  const std::string name = makeAppTempFolder(master.path(), "Velmoran", "00000000001");
+  const long after = static_cast<long>(std::time(nullptr));
+  bool matched = false;
+  for (long t = before; t <= after; ++t) {
+    matched |= name == master.path() + format("/VelmoranTemp-%ld-2-app", t);
+  }
+  EXPECT_TRUE(matched) << name;
+  EXPECT_FALSE(testutil::exists(name));
+}
+
+// Another run's folder holds the name this run would compute: the count goes on.
+TEST(TempFolderTest, ATakenNameIsNeverReused) {
+  TempDir scratch;
+  std::string master;
+  std::optional<std::string> created;
+  long seconds = 0;
+  for (int attempt = 0; attempt == 0 || static_cast<long>(std::time(nullptr)) != seconds;
+       ++attempt) {  // both names must fall into one second
+    master = scratch / format("master%d", attempt);
+    ASSERT_EQ(mkdir(master.c_str(), 0755), 0);
+    seconds = static_cast<long>(std::time(nullptr));
+    const std::string taken = master + format("/VelmoranTemp-%ld-3-app", seconds);
+    ASSERT_EQ(mkdir(taken.c_str(), 0755), 0);
+    testutil::writeFile(taken + "/entry", "other run");
+    created = createAppTempFolder(master, "MyApp", "00000000001");
+  }
+  ASSERT_TRUE(created.has_value());
+  EXPECT_EQ(*created, master + format("/VelmoranTemp-%ld-4-app", seconds));
+  EXPECT_EQ(testutil::modeOf(*created), 0777);
+  EXPECT_EQ(testutil::readFile(master + format("/VelmoranTemp-%ld-3-app/entry", seconds)),
+            "other run");
+  EXPECT_EQ(createAppTempFolder(scratch / "missing", "MyApp", "1"), std::nullopt);
+}
+
+// Launchers started in the same second count the same entries in master.
+TEST(TempFolderTest, RunsStartedTogetherGetFoldersOfTheirOwn) {
+  TempDir scratch;
+  constexpr int kRuns = 4;
+  for (int round = 0; round < 20; ++round) {
+    const std::string master = scratch / format("master%d", round);
+    ASSERT_EQ(mkdir(master.c_str(), 0755), 0);
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    const auto body = [&](int fd) {
+      close(gate[1]);
+      char go;
+      (void)!read(gate[0], &go, 1);  // all start when the gate closes
+      writeAll(fd, createAppTempFolder(master, "Velmoran", "1").value_or("none"));
+    };
+    std::vector<Child> runs;
+    for (int i = 0; i < kRuns; ++i) runs.push_back(startChild(body));
+    close(gate[0]);
+    close(gate[1]);
+    std::set<std::string> folders;
+    for (const Child& run : runs) folders.insert(collect(run));
+    EXPECT_EQ(folders.count("none"), 0u);
+    EXPECT_EQ(folders.size(), static_cast<std::size_t>(kRuns));
+    for (const std::string& folder : folders) EXPECT_TRUE(testutil::exists(folder)) << folder;
+  }
+}
+
+struct InstallTypeCase {
+  const char* type;
+  const char* message;
+  bool home;
+};
+
+void PrintTo(const InstallTypeCase& c, std::ostream* os) { *os << "type '" << c.type << "'"; }
+
+class SharedDirectoryTest : public ::testing::TestWithParam<InstallTypeCase> {};
+
+// Runs as "nobody" so the real home folders are never touched, with HOME
+// pointing elsewhere to show the password database decides.
+TEST_P(SharedDirectoryTest, ChosenByInstallType) {
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const uid_t uid = nobody->pw_uid;
+  const std::string home = nobody->pw_dir;
+  const InstallTypeCase& c = GetParam();
+  const std::string out = collect(startChild([&](int fd) {
+    if (setgid(nobody->pw_gid) != 0 || setuid(uid) != 0) _exit(3);
+    setenv("HOME", "/tmp/not-the-home", 1);
+    ::testing::internal::CaptureStdout();
+    const std::string shared = locateSharedDirectory(c.type);
+    writeAll(fd, shared + "|" + ::testing::internal::GetCapturedStdout());
+  }));
+  const std::string expected = c.home ? home + "/.Velmoran" : "/opt";
+  ASSERT_THAT(out, ::testing::StartsWith(expected + "|")) << out;
+  EXPECT_THAT(out, HasSubstr(std::string(" ") + c.message + "\n"));
+  if (c.home) {
+    EXPECT_THAT(out, HasSubstr(" HomeDir is " + home + "\n"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, SharedDirectoryTest,
+    ::testing::Values(InstallTypeCase{"perm_all", "Permanent install for all users", false},
+                      InstallTypeCase{"perm_user", "Permanent install for current user", true},
+                      InstallTypeCase{"", "Temporary install", true},
+                      InstallTypeCase{"PERM_ALL", "Temporary install", true}));
+
+TEST(SharedDirectoryDeathTest, UserWithoutPasswordEntryEndsTheRun) {
+  const uid_t uid = uidWithoutEntry();
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);  // the log goes to standard output
+        if (setuid(uid) != 0) endRun(3);
+        locateSharedDirectory("perm_user");
+        endRun(0);
+      },
+      ::testing::ExitedWithCode(1), "has no password database entry");
+}
+
+}  // namespace
+}  // namespace velmoran
