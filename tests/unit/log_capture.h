@@ -1,19 +1,12 @@
-// Test helpers: a log sink that can be read back, and scratch folders.
+// Reads back what the logger wrote during a test.
 #pragma once
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "util/log.h"
 
-namespace velmoran::test {
+namespace velmoran::testutil {
 
 // Routes the log file sink into a temporary file for the lifetime of the object.
 class LogCapture {
@@ -26,7 +19,7 @@ class LogCapture {
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
-  // The record texts, without the elapsed-time prefix.
+  // The records so far, without their elapsed-time prefixes.
   std::string text() const {
     std::fflush(file_);
     std::rewind(file_);
@@ -40,46 +33,11 @@ class LogCapture {
     }
     return out + line;
   }
-  bool contains(const std::string& needle) const { return text().find(needle) != std::string::npos; }
+  bool contains(const std::string& part) const { return text().find(part) != std::string::npos; }
 
  private:
   FILE* file_;
   FILE* previous_;
 };
 
-// A fresh folder under the system temporary folder, removed with everything in it.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmoran-test-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-inline void writeFile(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-  chmod(path.c_str(), mode);
-}
-
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline bool exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-}  // namespace velmoran::test
+}  // namespace velmoran::testutil

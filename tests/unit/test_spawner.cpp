@@ -1,15 +1,17 @@
 #include "launch/spawner.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
 #include "log_capture.h"
+#include "test_support.h"
 
 namespace velmoran {
 namespace {
 
-using test::LogCapture;
+using testutil::LogCapture;
 
 int runShell(const std::string& script) {
   SpawnerPtr spawner = createSpawner();
@@ -62,9 +64,10 @@ TEST(Spawner, StartFailureGivesMinusOne) {
 }
 
 TEST(Spawner, ExecutableAloneIsArgumentZero) {
-  test::ScratchDir dir;
+  testutil::TempDir dir;
   const std::string script = dir / "count.sh";
-  test::writeFile(script, "#!/bin/sh\n[ \"$0\" = \"" + script + "\" ] || exit 99\nexit $#\n", 0755);
+  testutil::writeFile(script, "#!/bin/sh\n[ \"$0\" = \"" + script + "\" ] || exit 99\nexit $#\n");
+  chmod(script.c_str(), 0755);
   LogCapture log;
   SpawnerPtr spawner = createSpawner();
   setSpawnerExe(*spawner, script);
