@@ -1,0 +1,45 @@
+// Extraction of archives: a flat stream of entries (type, path, length and
+// data as NUL-terminated text fields and raw bytes), optionally closed by a
+// signature block that covers every byte before it.
+#pragma once
+
+#include <tomcrypt.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace velmoran {
+
+// What extraction learns of an archive's signature block.
+struct SignatureState {
+  int64_t signedLength = -1;             // -1 until the block is read
+  std::optional<std::string> signature;  // its hex text
+  int64_t blockOffset = -1;              // where the block starts in the stream
+  bool nestedRejected = false;           // a nested archive failed its signature check
+};
+
+// Extracts the archive file into destination, checks its signature if it is
+// signed, and removes the archive file. True when the archive is accepted:
+// unsigned, or signed and verified with the key. A rejected archive leaves
+// the destination emptied. A signed archive with no key is rejected.
+bool extractArchive(const std::optional<std::string>& unpack200, const std::string& archivePath,
+                    const std::string& destination, const rsa_key* key);
+
+// Processes one entry of the stream. 0: read on; -1: stop (end of the entries,
+// the signature block was read, or one had been read already). With an LZMA
+// decompressor path (entries of the wrapper tail), a written name ending in
+// ".l2" is decompressed and one ending in ".p2" is extracted as an archive.
+// Unsafe paths, short data and failed writes end the run with status 1.
+int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
+                                     const std::optional<std::string>& unpack200, const std::string& destination,
+                                     FILE* stream, SignatureState& signature, const rsa_key* key);
+
+// One entry of the wrapper tail. False when it held an archive whose
+// signature check failed (its destination is then emptied).
+bool extractArchiveFileIgnoreSignature(const std::optional<std::string>& lzma,
+                                       const std::optional<std::string>& unpack200, const std::string& destination,
+                                       FILE* stream, const rsa_key* key);
+
+}  // namespace velmoran
