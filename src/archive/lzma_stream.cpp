@@ -13,6 +13,7 @@ constexpr std::size_t kChunkSize = 1 << 20;
 // The reader holds two chunks (one behind for the lagging hash), the decoder
 // fills one, and the rest let it run ahead.
 constexpr int kChunkCount = 6;
+constexpr std::size_t kReadAhead = 64 * 1024;
 
 }  // namespace
 
@@ -36,7 +37,9 @@ LzmaEntryStream::LzmaEntryStream(FILE* in, int64_t length, bool hashing)
     return 0;
   };
   stream_ = fopencookie(this, "rb", io);
-  if (stream_ != nullptr) setvbuf(stream_, nullptr, _IONBF, 0);
+  // stdio reads a cookie stream through its buffer only, byte by byte when
+  // unbuffered. The read-ahead stays far below the two chunks kept for the hash.
+  if (stream_ != nullptr) setvbuf(stream_, nullptr, _IOFBF, kReadAhead);
   worker_ = std::thread([this] { decode(); });
 }
 

@@ -30,8 +30,8 @@ class LzmaEntryStream {
   LzmaEntryStream(const LzmaEntryStream&) = delete;
   LzmaEntryStream& operator=(const LzmaEntryStream&) = delete;
 
-  // The decoded bytes, unbuffered so its position is what was consumed. A
-  // decoding failure is logged when reached and then reads as an error.
+  // The decoded bytes; ftello tells how many were consumed. A decoding
+  // failure is logged when reached and then reads as an error.
   FILE* stream() const { return stream_; }
   // Stops the decoder and leaves `in` after the compressed bytes. True when
   // the reader met no decoding failure.
