@@ -105,8 +105,9 @@ constexpr int kComplemented[] = {1, 2, 8, 12, 17, 20};
 #define KECCAK_TARGETS
 #endif
 
-// Absorbs `blocks` whole blocks of 17 words from data (or, with data null,
-// permutes once), keeping the lanes in locals across all of them.
+// Absorbs `blocks` (at least 1) whole blocks of 17 words from data, keeping
+// the lanes in locals across all of them; with data null it only permutes,
+// `blocks` times.
 KECCAK_TARGETS void absorbBlocks(uint64_t lanes[25], const unsigned char* data, std::size_t blocks) {
   for (int i : kComplemented) lanes[i] = ~lanes[i];
   uint64_t Aba = lanes[0], Abe = lanes[1], Abi = lanes[2], Abo = lanes[3], Abu = lanes[4];
@@ -116,7 +117,6 @@ KECCAK_TARGETS void absorbBlocks(uint64_t lanes[25], const unsigned char* data, 
   uint64_t Asa = lanes[20], Ase = lanes[21], Asi = lanes[22], Aso = lanes[23], Asu = lanes[24];
   uint64_t Eba, Ebe, Ebi, Ebo, Ebu, Ega, Ege, Egi, Ego, Egu, Eka, Eke, Eki, Eko, Eku;
   uint64_t Ema, Eme, Emi, Emo, Emu, Esa, Ese, Esi, Eso, Esu;
-  const unsigned char* const end = data == nullptr ? nullptr : data + blocks * kKeccakRateBytes;
   do {
     if (data != nullptr) {
       Aba ^= load64(data + 0 * 8), Abe ^= load64(data + 1 * 8), Abi ^= load64(data + 2 * 8);
@@ -131,7 +131,7 @@ KECCAK_TARGETS void absorbBlocks(uint64_t lanes[25], const unsigned char* data, 
       KECCAK_ROUND(A, E, kRoundConstants[round]);
       KECCAK_ROUND(E, A, kRoundConstants[round + 1]);
     }
-  } while (data != end);
+  } while (--blocks != 0);
   lanes[0] = Aba; lanes[1] = Abe; lanes[2] = Abi; lanes[3] = Abo; lanes[4] = Abu;
   lanes[5] = Aga; lanes[6] = Age; lanes[7] = Agi; lanes[8] = Ago; lanes[9] = Agu;
   lanes[10] = Aka; lanes[11] = Ake; lanes[12] = Aki; lanes[13] = Ako; lanes[14] = Aku;
@@ -142,8 +142,10 @@ KECCAK_TARGETS void absorbBlocks(uint64_t lanes[25], const unsigned char* data, 
 
 #undef KECCAK_ROUND
 
+// Byte k of the state is byte k mod 8 (least significant first) of lane k / 8.
 inline unsigned char& stateByte(KeccakState& state, int k) {
-  return reinterpret_cast<unsigned char*>(state.lanes)[(k & ~7) + (std::endian::native == std::endian::big ? 7 - (k & 7) : (k & 7))];
+  const int inLane = std::endian::native == std::endian::little ? (k & 7) : 7 - (k & 7);
+  return reinterpret_cast<unsigned char*>(state.lanes)[(k & ~7) + inLane];
 }
 
 }  // namespace

@@ -73,6 +73,8 @@ bool initHash(hash_state& md) {
 bool updateHash(hash_state& md, const unsigned char* data, int count) {
   const int index = mixedIndex();
   if (index < 0 || count < 0) return false;
+  // libtomcrypt aborts on a null pointer even for no bytes.
+  if (count == 0) return true;
   return hash_descriptor[index].process(&md, data, static_cast<unsigned long>(count)) == CRYPT_OK;
 }
 
@@ -107,10 +109,13 @@ bool verifySignature(const unsigned char* sig, int count, const unsigned char* d
   int result = -1;
   // The descriptors may not be registered yet when no archive was hashed.
   registerDescriptors();
-  const int err = count < 0 ? CRYPT_INVALID_ARG
-                            : rsa_verify_hash_ex(sig, static_cast<unsigned long>(count), digest64, kMixedDigestSize,
-                                                 LTC_PKCS_1_PSS, mixedIndex(), kSaltLength, &result,
-                                                 const_cast<rsa_key*>(key));
+  // An empty signature text gives no bytes at all; libtomcrypt would abort
+  // on the null pointer instead of reporting it. It does not modify the key.
+  const int err = count <= 0 || sig == nullptr || digest64 == nullptr
+                      ? CRYPT_INVALID_ARG
+                      : rsa_verify_hash_ex(sig, static_cast<unsigned long>(count), digest64, kMixedDigestSize,
+                                           LTC_PKCS_1_PSS, mixedIndex(), kSaltLength, &result,
+                                           const_cast<rsa_key*>(key));
   if (err != CRYPT_OK) {
     std::fputs("ERROR - signature verification failed.\n", stdout);
     std::fflush(stdout);

@@ -52,6 +52,7 @@ TEST(MixedDigest, ManyRunsDoNotExhaustTheDescriptorTable) {
 TEST(MixedDigest, FinishingTwiceFailsInsteadOfGivingAStaleDigest) {
   hash_state md;
   ASSERT_TRUE(initHash(md));
+  EXPECT_TRUE(updateHash(md, nullptr, 0));
   ASSERT_TRUE(doFinal(md).has_value());
   EXPECT_FALSE(updateHash(md, reinterpret_cast<const unsigned char*>("x"), 1));
   EXPECT_FALSE(doFinal(md).has_value());
@@ -126,6 +127,10 @@ TEST_F(Signatures, TamperedInputsAreRejected) {
 
   testing::internal::CaptureStdout();
   EXPECT_FALSE(verifySignature(sig.data(), static_cast<int>(sig.size()) - 1, digest.data(), key.get()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR - signature verification failed.\n");
+  // An empty signature text: reported, not an abort inside libtomcrypt.
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(verifySignature(nullptr, 0, digest.data(), key.get()));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR - signature verification failed.\n");
 
   // A sound PSS signature, but with SHA-256 where "mixed" belongs.
