@@ -1,0 +1,39 @@
+// Fuzz target: a launcher file's tail as the launcher reads it, from the
+// Params section through the header and the entry records.
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "launch/properties.h"
+#include "launcher/dynamic_params.h"
+#include "launcher/tail.h"
+#include "util/fields.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // The readers log every step; keep the console out of the way.
+  std::freopen("/dev/null", "w", stdout);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::vector<unsigned char> bytes(data, data + size);
+  if (FILE* in = fmemopen(bytes.data(), bytes.size() + 1, "rb")) {
+    if (velmoran::scanToMarker(in, velmoran::allocAndInitParamsMarker(), "Params") >= 0) {
+      velmoran::PropertiesBlock properties;
+      velmoran::readDynamicParams(in, properties);
+    }
+    std::fclose(in);
+  }
+  if (FILE* in = fmemopen(bytes.data(), bytes.size() + 1, "rb")) {
+    if (velmoran::scanToMarker(in, velmoran::allocAndInitMarker(), "Tail") >= 0) {
+      velmoran::readTailHeader(in);
+      for (int entry = 0; entry < 8 && !std::feof(in); ++entry) {
+        const int64_t type = velmoran::readInt(in, "Archive File Type");
+        velmoran::readString(in, "Archive File Path");
+        if (type != 1) velmoran::readInt(in, "Archive File Length");
+      }
+    }
+    std::fclose(in);
+  }
+  return 0;
+}

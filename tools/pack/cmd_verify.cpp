@@ -1,0 +1,62 @@
+// velmoran-pack verify: checks a signature the way the launcher checks archives.
+#include <cstdio>
+
+#include "cli.h"
+#include "signing.h"
+
+namespace velmoran::pack {
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: velmoran-pack verify (--public-key HEX | --public-key-file FILE)\n"
+    "                            --signature HEX (--digest HEX | --file FILE\n"
+    "                            [--offset N] [--length N])\n"
+    "\n"
+    "Checks an RSA-PSS signature over a \"mixed\" digest with the launcher's own\n"
+    "verification. Exits 0 and prints \"valid\" when it holds, else exits 1.\n"
+    "  --public-key HEX        the public key text (as printed by keygen)\n"
+    "  --public-key-file FILE  a file holding that text\n"
+    "  --signature HEX         the signature text\n"
+    "  --digest HEX | --file FILE [--offset N] [--length N]   as for 'sign'\n";
+
+std::string trimmed(const std::vector<unsigned char>& bytes) {
+  std::string text(bytes.begin(), bytes.end());
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+int runVerify(const std::vector<std::string>& argv) {
+  Args a(argv);
+  std::string keyHex, signatureHex;
+  DigestSource source;
+  while (!a.done()) {
+    if (a.option("--public-key")) {
+      keyHex = a.value();
+    } else if (a.option("--public-key-file")) {
+      keyHex = trimmed(readWholeFile(a.value()));
+    } else if (a.option("--signature")) {
+      signatureHex = a.value();
+    } else if (!source.takeOption(a)) {
+      fail("unexpected argument '" + a.peek() + "'");
+    }
+  }
+  if (keyHex.empty()) fail("no public key given (--public-key HEX or --public-key-file FILE)");
+  if (signatureHex.empty()) fail("no signature given (--signature HEX)");
+  const Digest digest = source.resolve();
+  const std::vector<unsigned char> der = hexToBytes(keyHex);
+  const RsaKeyPtr key = loadDEREncodedPublicKey(der.data(), static_cast<int>(der.size()));
+  if (!key) fail("the public key text is not an RSA key");
+  const std::vector<unsigned char> sig = hexToBytes(signatureHex);
+  if (!verifySignature(sig.data(), static_cast<int>(sig.size()), digest.data(), key.get())) {
+    std::printf("invalid\n");
+    return 1;
+  }
+  std::printf("valid\n");
+  return 0;
+}
+
+const CommandRegistration registration{
+    {55, "verify", "check a signature the way the launcher checks archives", kHelp, runVerify}};
+
+}  // namespace
+}  // namespace velmoran::pack

@@ -1,0 +1,49 @@
+// Keys and signatures for signed archives: the builder's side of what the
+// launcher verifies (RSA-PSS, "mixed" as message hash and MGF1 hash, 64-byte
+// salt, over the 64-byte "mixed" digest of the signed bytes).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "archive/signature.h"
+
+namespace velmoran::pack {
+
+class Args;
+
+struct KeyPair {
+  std::vector<unsigned char> privateDer;  // PKCS #1 RSAPrivateKey
+  std::vector<unsigned char> publicDer;   // SubjectPublicKeyInfo, what the tail header carries as hex
+};
+
+// A fresh key pair from the system's random source. Fails (UsageError) on error.
+KeyPair makeKeyPair(int bits = 2048);
+
+Digest mixedDigestOf(std::span<const unsigned char> bytes);
+// The digest of `length` bytes from `offset` (the rest of the file when no
+// length is given), read in the launcher's pieces. Fails when the file is shorter.
+Digest mixedDigestOfFile(const std::string& path, uint64_t offset, std::optional<uint64_t> length);
+
+// What a command signs or checks: --digest HEX, or --file FILE with an
+// optional --offset N and --length N.
+struct DigestSource {
+  std::string digestHex;
+  std::string file;
+  uint64_t offset = 0;
+  std::optional<uint64_t> length;
+
+  // True when the next argument was one of the options (and is consumed).
+  bool takeOption(Args& args);
+  // Fails unless exactly one of --digest and --file was given.
+  Digest resolve() const;
+};
+
+// The signature text of a signature block: the raw signature, as hex.
+std::string signDigestHex(const std::vector<unsigned char>& privateDer, const Digest& digest);
+std::string signDigestHex(const std::string& keyFile, const Digest& digest);
+
+}  // namespace velmoran::pack
