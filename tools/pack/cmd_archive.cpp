@@ -4,6 +4,7 @@
 
 #include "archive_writer.h"
 #include "cli.h"
+#include "signing.h"
 
 namespace velmoran::pack {
 namespace {
@@ -21,10 +22,35 @@ constexpr const char* kHelp =
     "                      launcher file's -archive.p2.l2 entries must be\n"
     "  --pack200 GLOB      files whose relative path matches GLOB (fnmatch, '*'\n"
     "                      crosses '/') are already pack200-packed: they are\n"
-    "                      stored as such and unpacked on extraction (repeatable)\n";
+    "                      stored as such and unpacked on extraction (repeatable)\n"
+    "  --sign KEY          close it with a signature block made with the private\n"
+    "                      key from 'velmoran-pack keygen'; the signature covers\n"
+    "                      the uncompressed archive bytes before the block\n";
+
+// Hashes the archive bytes as they are written and signs the digest.
+class KeySigner : public Signer {
+ public:
+  explicit KeySigner(std::string keyFile) : keyFile_(std::move(keyFile)) {
+    // Signing a digest first proves the key usable before any work is done.
+    signDigestHex(keyFile_, Digest{});
+    if (!initHash(md_)) fail("the mixed hash cannot be set up");
+  }
+  void update(std::span<const unsigned char> bytes) override {
+    if (!updateHash(md_, bytes.data(), static_cast<int>(bytes.size()))) fail("hashing the archive failed");
+  }
+  std::string finishHex() override {
+    const std::optional<Digest> digest = doFinal(md_);
+    if (!digest) fail("hashing the archive failed");
+    return signDigestHex(keyFile_, *digest);
+  }
+
+ private:
+  std::string keyFile_;
+  hash_state md_{};
+};
 
 struct Options {
-  std::string folder, output;
+  std::string folder, output, signingKey;
   bool lzma = false;
   ArchiveOptions archive;
 };
@@ -36,6 +62,7 @@ Options parse(const std::vector<std::string>& argv) {
     if (a.option("-o") || a.option("--output")) o.output = a.value();
     else if (a.flag("--lzma")) o.lzma = true;
     else if (a.option("--pack200")) o.archive.pack200Globs.push_back(a.value());
+    else if (a.option("--sign")) o.signingKey = a.value();
     else if (o.folder.empty()) o.folder = a.positional();
     else fail("unexpected argument '" + a.peek() + "' (try --help)");
   }
@@ -46,6 +73,8 @@ Options parse(const std::vector<std::string>& argv) {
 
 int runArchive(const std::vector<std::string>& argv) {
   Options o = parse(argv);
+  std::optional<KeySigner> signer;
+  if (!o.signingKey.empty()) o.archive.signer = &signer.emplace(o.signingKey);
   std::unique_ptr<ByteSink> sink = std::make_unique<FileSink>(o.output);
   if (o.lzma) sink = std::make_unique<LzmaSink>(std::move(sink));
   const ArchiveStats stats = writeArchive(o.folder, *sink, o.archive, o.output);
