@@ -1,4 +1,5 @@
 // velmoran-pack inspect: lists what a launcher file or an archive holds.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -65,7 +66,19 @@ bool looksCompressed(const std::string& file, const Bytes& bytes) {
   return suffix || (bytes.size() >= 13 && std::memcmp(bytes.data(), kHeader, sizeof kHeader) == 0);
 }
 
+// An archive starts with a decimal type field (or, empty, with its end).
+bool startsWithEntryType(const Bytes& bytes) {
+  const auto end = std::find(bytes.begin(), bytes.end(), '\0');
+  if (end == bytes.end() || end - bytes.begin() > 39) return false;
+  const std::string type(bytes.begin(), end);
+  std::size_t at = type.find_first_not_of(" \t");
+  if (at == std::string::npos) return type.empty();
+  if (type[at] == '+' || type[at] == '-') ++at;
+  return at < type.size() && type.find_first_not_of("0123456789", at) == std::string::npos;
+}
+
 int inspectArchive(const std::string& file, Bytes bytes) {
+  std::size_t compressedSize = 0;
   if (looksCompressed(file, bytes)) {
     Bytes decoded;
     std::size_t at = 0;
@@ -81,8 +94,14 @@ int inspectArchive(const std::string& file, Bytes bytes) {
           return true;
         });
     if (error) fail(file + " could not be decompressed: " + *error);
-    std::printf("Archive %s: %zu bytes, LZMA-compressed from %zu bytes\n", file.c_str(), bytes.size(), decoded.size());
+    compressedSize = bytes.size();
     bytes = std::move(decoded);
+  }
+  if (!bytes.empty() && !startsWithEntryType(bytes)) {
+    fail(file + " holds no wrapper tail (no Tail marker) and is no archive (it does not start with an entry type)");
+  }
+  if (compressedSize > 0) {
+    std::printf("Archive %s: %zu bytes, LZMA-compressed from %zu bytes\n", file.c_str(), compressedSize, bytes.size());
   } else {
     std::printf("Archive %s: %zu bytes\n", file.c_str(), bytes.size());
   }
