@@ -6,34 +6,18 @@ import hashlib
 import os
 import stat
 import subprocess
+import sys
 import tempfile
 import unittest
 
-from Cryptodome.Hash import keccak
 from Cryptodome.PublicKey import RSA
 from Cryptodome.Signature import pss
 
+sys.path.insert(0, os.path.dirname(__file__))
+from mixed_hash import Mixed  # noqa: E402
+
 BUILD_DIR = os.environ.get("VELMORAN_BUILD_DIR") or os.path.join(os.path.dirname(__file__), "..", "..", "build")
 PACK = os.path.join(BUILD_DIR, "velmoran-pack")
-
-
-class Mixed:
-    """SHA-256 then Keccak-256 of the same bytes, shaped like a Cryptodome hash
-    so PSS and MGF1 run on it."""
-    digest_size = 64
-
-    def __init__(self, data=b""):
-        self.data = bytearray(data)
-
-    def new(self, data=b""):
-        return Mixed(data)
-
-    def update(self, data):
-        self.data += data
-
-    def digest(self):
-        data = bytes(self.data)
-        return hashlib.sha256(data).digest() + keccak.new(digest_bits=256, data=data).digest()
 
 
 class Sha256PssOverMixed:
