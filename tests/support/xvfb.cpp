@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,10 @@ bool displayLooksTaken(int number) {
 }
 
 pid_t spawnXvfb(const std::string& name) {
-  std::vector<std::string> args = {"Xvfb", name, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"};
+  std::vector<std::string> args = {"Xvfb", name, "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                                   // Without it the server resets when its last client leaves and refuses
+                                   // connections meanwhile.
+                                   "-noreset"};
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -42,12 +46,28 @@ pid_t spawnXvfb(const std::string& name) {
   return pid;
 }
 
-// Waits until the server takes connections; false if it exited (another
-// server got the number first) or never answered.
-bool waitUntilReady(pid_t pid, const std::string& name) {
+// The process that holds the display's lock file, 0 if none.
+pid_t lockHolder(int number) {
+  std::ifstream lock("/tmp/.X" + std::to_string(number) + "-lock");
+  long pid = 0;
+  lock >> pid;
+  return static_cast<pid_t>(pid);
+}
+
+// Waits until our server holds the display and takes connections; false if it
+// exited (another server got the number first) or never answered. The lock
+// check keeps us from mistaking a concurrent test's server for ours.
+bool waitUntilReady(pid_t& pid, int number, const std::string& name) {
   for (int attempt = 0; attempt < 200; ++attempt) {
     int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return false;
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      pid = 0;  // reaped: nothing left to stop
+      return false;
+    }
+    if (lockHolder(number) != pid) {
+      usleep(50 * 1000);
+      continue;
+    }
     if (Display* display = XOpenDisplay(name.c_str())) {
       XCloseDisplay(display);
       return true;
@@ -64,10 +84,11 @@ std::unique_ptr<XvfbServer> XvfbServer::start() {
   for (int number = 50; number < 200; ++number) {
     if (displayLooksTaken(number)) continue;
     const std::string name = ":" + std::to_string(number);
-    const pid_t pid = spawnXvfb(name);
+    pid_t pid = spawnXvfb(name);
     if (pid < 0) return nullptr;
+    const bool ready = waitUntilReady(pid, number, name);
     std::unique_ptr<XvfbServer> server(new XvfbServer(pid, name));
-    if (waitUntilReady(pid, name)) return server;
+    if (ready) return server;
   }
   return nullptr;
 }

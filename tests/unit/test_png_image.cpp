@@ -87,6 +87,9 @@ struct DecodeCase {
   std::vector<uint32_t> expected;  // 0xRRGGBB on a 24-bit visual
 };
 
+// Test names and failures show the case's name rather than its bytes.
+void PrintTo(const DecodeCase& c, std::ostream* out) { *out << c.name; }
+
 const std::vector<png_byte> kRgbaSamples = {0, 0, 0, 128,        255, 255, 255, 0,  255, 255, 255, 255,
                                             255, 255, 255, 1,    255, 0, 0, 255};
 const std::vector<uint32_t> kRgbaBlended = {0x7E7E7E, 0xFFFFFF, 0xFFFFFF, 0xFEFEFE, 0xFF0000};
