@@ -10,3 +10,11 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMOR
 cmake --build "$build" --parallel "$(nproc)"
 cd "$build"
 ctest --output-on-failure --parallel "$(nproc)" --timeout 900
+
+# The splash tests again under ThreadSanitizer: only the core library and the
+# splash test binary are built, and the first report fails the run.
+tsan="$root/build-tsan"
+cmake -S "$root" -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORAN_WERROR=ON -DVELMORAN_TSAN=ON >/dev/null
+cmake --build "$tsan" --parallel "$(nproc)"
+cd "$tsan"
+ctest --output-on-failure --parallel "$(nproc)" --timeout 300
