@@ -1,6 +1,7 @@
 #include "launch/jre.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -79,7 +80,7 @@ void overrideCACerts(const std::string& replacement, const std::string& jreFolde
   const std::string target = setPath(jreFolder, "lib", "security/cacerts");
   logMessage("[Extractor] CACerts path %s exists\n", replacement.c_str());
   logMessage("[Extractor] TargetCACerts path is %s\n", target.c_str());
-  if (doesFileExist(target)) {
+  if (access(target.c_str(), F_OK) == 0) {
     logMessage("[Extractor] Removing old cacerts file\n");
     const int result = std::remove(target.c_str());
     logMessage("[Extractor] Result = %d\n", result);
