@@ -11,7 +11,7 @@
 
 namespace velmoran {
 
-// Slot 0 is the executable, then the arguments. One slot of the documented
+// Slot 0 is the executable, then the arguments. One slot of the
 // 500 always stays free to terminate the vector, so 499 entries fit.
 constexpr std::size_t kSpawnerSlots = 500;
 

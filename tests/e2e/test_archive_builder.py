@@ -69,7 +69,7 @@ class ArchiveBuilder(unittest.TestCase):
     def out(self, name):
         return os.path.join(self.dir, name)
 
-    def test_documented_example(self):
+    def test_docs_example(self):
         write(os.path.join(self.tree, "docs", "a.txt"), b"hi")
         pack("archive", self.tree, "-o", self.out("a.p2"))
         self.assertEqual(read(self.out("a.p2")), DOCS_ARCHIVE)

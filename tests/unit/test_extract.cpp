@@ -23,7 +23,7 @@ using testutil::readFile;
 using testutil::TempDir;
 using testutil::writeFile;
 
-// The documented example: a folder docs holding the two-byte file a.txt.
+// Hand-written bytes: a folder docs holding the two-byte file a.txt.
 const std::string kDocsArchive("\x31\x00\x64\x6F\x63\x73\x00\x30\x00\x64\x6F\x63\x73\x2F\x61\x2E\x74\x78\x74\x00\x32\x00\x68\x69",
                                24);
 
@@ -110,7 +110,7 @@ class Extract : public testing::Test {
   int64_t tailLeft = 0;
 };
 
-TEST_F(Extract, DocumentedExampleBytes) {
+TEST_F(Extract, HandWrittenBytes) {
   LogCapture log;
   EXPECT_TRUE(extract(kDocsArchive));
   EXPECT_EQ(readFile(dest + "/docs/a.txt"), "hi");
