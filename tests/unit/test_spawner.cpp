@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <string>
 
@@ -32,6 +35,17 @@ TEST(Spawner, ReportsTheExitStatus) {
                            "[Spawner] Appended argument /bin/sh\n[Spawner] Appended argument -c\n"
                            "[Spawner] Appended argument exit 3\nSpawn call returned 0.\nSpawn call done "));
   EXPECT_FALSE(log.contains("runSpawnerAndWait returned"));
+}
+
+TEST(Spawner, ChildSharesTheEnvironmentAndFolder) {
+  setenv("VELMORAN_SPAWNER_TEST", "inherited", 1);
+  char here[4096];
+  ASSERT_NE(getcwd(here, sizeof here), nullptr);
+  LogCapture log;
+  EXPECT_EQ(runShell("[ \"$VELMORAN_SPAWNER_TEST\" = inherited ] && [ \"$(pwd -P)\" = \"$(cd '" +
+                     std::string(here) + "' && pwd -P)\" ]"),
+            0);
+  unsetenv("VELMORAN_SPAWNER_TEST");
 }
 
 TEST(Spawner, RawWaitStatusIsLogged) {
