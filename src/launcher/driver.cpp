@@ -2,6 +2,7 @@
 
 #include "launcher/dynamic_params.h"
 #include "launcher/entry.h"
+#include "splash/splash.h"
 #include "util/exit.h"
 #include "util/log.h"
 
@@ -66,6 +67,8 @@ void extractWrapperTail(const char* launcherPath, int userArgc, char** userArgv,
   run.fullArgv = fullArgv;
   run.prepareOnly = prepareOnly;
 
+  // Every run connects to the display first; without one the splash stays off.
+  init();
   run.tailMarker = allocAndInitMarker();
   run.paramsMarker = allocAndInitParamsMarker();
   run.absolutePath = getAbsoluteExePath(run.launcherPath);

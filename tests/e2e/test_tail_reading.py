@@ -21,8 +21,9 @@ class TailReading(harness.SandboxTest):
         proc = self.sandbox.run(launcher, "first", "second")
         self.assertEqual(proc.returncode, 1, proc.stdout)
         lines = proc.stdout.splitlines()
-        self.assertEqual(lines[0], "Extracting wrapper tail...")
-        self.assertTrue(lines[1].startswith("+0        [Extractor] The absolute wrapper path is "), lines[1])
+        self.assertEqual(lines[:3], ["Extracting wrapper tail...", "[Splash] init()", "[Splash] Connecting to display "])
+        self.assertIn("[Splash] Can't open display", proc.stderr)
+        self.assertTrue(lines[3].startswith("+0        [Extractor] The absolute wrapper path is "), lines[3])
         for text in ["[Extractor] The absolute wrapper path is " + launcher,
                      "[Extractor] The executable name is " + launcher,
                      "[Extractor] Found Params marker. Extracting now...",

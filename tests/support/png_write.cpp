@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace velmoran::testing {
+namespace velmoran::testutil {
 namespace {
 
 int channels(int colorType) {
@@ -59,4 +59,4 @@ bool writePng(const std::string& path, const PngPicture& picture) {
   return std::fclose(file) == 0 && written;
 }
 
-}  // namespace velmoran::testing
+}  // namespace velmoran::testutil

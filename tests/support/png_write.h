@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace velmoran::testing {
+namespace velmoran::testutil {
 
 struct PngPicture {
   png_uint_32 width = 0;
@@ -25,4 +25,4 @@ struct PngPicture {
 size_t pngRowBytes(const PngPicture& picture);
 bool writePng(const std::string& path, const PngPicture& picture);
 
-}  // namespace velmoran::testing
+}  // namespace velmoran::testutil

@@ -15,7 +15,7 @@
 
 namespace {
 
-using velmoran::testing::PngPicture;
+using velmoran::testutil::PngPicture;
 
 // A 400 x 240 stand-in for an application's splash: a diagonal gradient with a band.
 PngPicture demoImage() {
@@ -49,7 +49,7 @@ bool saveWindow(Display* display, Window window, const std::string& path) {
     }
   }
   XDestroyImage(image);
-  const bool written = velmoran::testing::writePng(path, p);
+  const bool written = velmoran::testutil::writePng(path, p);
   std::printf("%s %s\n", written ? "wrote" : "could not write", path.c_str());
   return written;
 }
@@ -62,14 +62,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string dir = argv[1];
-  auto server = velmoran::testing::XvfbServer::start();
+  auto server = velmoran::testutil::XvfbServer::start();
   if (server == nullptr) {
     std::fprintf(stderr, "splash_shot: could not start Xvfb\n");
     return 1;
   }
   setenv("DISPLAY", server->name().c_str(), 1);
   const std::string image = dir + "/demo-splash.png";
-  if (!velmoran::testing::writePng(image, demoImage())) return 1;
+  if (!velmoran::testutil::writePng(image, demoImage())) return 1;
 
   velmoran::init();
   velmoran::setSplashBuffer(10);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace velmoran::testing {
+namespace velmoran::testutil {
 namespace {
 
 constexpr const char* kSharedDisplayVariable = "VELMORAN_TEST_XVFB";
@@ -119,4 +119,4 @@ std::string testDisplay() {
   return name;
 }
 
-}  // namespace velmoran::testing
+}  // namespace velmoran::testutil

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-namespace velmoran::testing {
+namespace velmoran::testutil {
 
 class XvfbServer {
  public:
@@ -32,4 +32,4 @@ class XvfbServer {
 // Empty when no server could be started.
 std::string testDisplay();
 
-}  // namespace velmoran::testing
+}  // namespace velmoran::testutil

@@ -1,5 +1,8 @@
 #include "net/download.h"
 
+#include "splash/splash.h"
+#include "xvfb.h"
+
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -324,6 +327,21 @@ INSTANTIATE_TEST_SUITE_P(
                       BarCase{3, 1, bar(" 33", 13)},
                       BarCase{1000, 0, bar("  0", 0)},
                       BarCase{200, 200, bar("100", 40)}));
+
+// The splash is process-wide, so the bar is checked in a fresh copy of the
+// test binary drawing on the tests' own X server.
+TEST(ProgressBarDeathTest, QuarterMovesTheSplashBarTo25) {
+  ASSERT_FALSE(testutil::testDisplay().empty());
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        init();
+        configureSplash("/nonexistent/nativesplash.png");
+        progress_func(nullptr, 400, 100, 0, 0);
+        std::_Exit(splashSnapshot().progress == 25 ? 0 : 3);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
 
 }  // namespace
 }  // namespace velmoran

@@ -19,13 +19,13 @@
 namespace velmoran {
 namespace {
 
-using testing::PngPicture;
+using testutil::PngPicture;
 namespace fs = std::filesystem;
 
 class PngImageTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const std::string name = testing::testDisplay();
+    const std::string name = testutil::testDisplay();
     ASSERT_FALSE(name.empty()) << "no Xvfb";
     display_ = XOpenDisplay(name.c_str());
     ASSERT_NE(display_, nullptr);
@@ -45,7 +45,7 @@ class PngImageTest : public ::testing::Test {
   }
   static std::string write(const std::string& name, const PngPicture& picture) {
     const std::string path = (fs::path(dir_) / name).string();
-    EXPECT_TRUE(testing::writePng(path, picture)) << path;
+    EXPECT_TRUE(testutil::writePng(path, picture)) << path;
     return path;
   }
   // The colours the image holds on a 24-bit visual, row by row.

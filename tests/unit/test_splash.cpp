@@ -87,7 +87,7 @@ uint32_t imageColour(int x, int y) { return uint32_t(x % 256) << 16 | uint32_t(y
 
 // An RGB PNG whose pixel (x, y) is imageColour(x, y).
 std::string writeImage(const TempDir& dir, png_uint_32 width, png_uint_32 height) {
-  testing::PngPicture p;
+  testutil::PngPicture p;
   p.width = width;
   p.height = height;
   for (png_uint_32 y = 0; y < height; ++y) {
@@ -97,7 +97,7 @@ std::string writeImage(const TempDir& dir, png_uint_32 width, png_uint_32 height
     }
   }
   const std::string path = dir.file("splash-" + std::to_string(width) + "x" + std::to_string(height) + ".png");
-  EXPECT_TRUE(testing::writePng(path, p));
+  EXPECT_TRUE(testutil::writePng(path, p));
   return path;
 }
 
@@ -205,7 +205,7 @@ TEST(SplashTest, WithoutADisplayEverythingIsAQuietNoOp) {
 }
 
 TEST(SplashTest, WindowGrowsForTheBarAndDrawsImageFrameAndPercentages) {
-  ASSERT_FALSE(testing::testDisplay().empty());
+  ASSERT_FALSE(testutil::testDisplay().empty());
   inFreshProcess([] {
     TempDir dir;
     startSplash(writeImage(dir, 400, 300), 10);
@@ -251,7 +251,7 @@ TEST(SplashTest, WindowGrowsForTheBarAndDrawsImageFrameAndPercentages) {
 }
 
 TEST(SplashTest, IndefiniteStripesMoveOnePixelPerRepaintThroughElevenPhases) {
-  ASSERT_FALSE(testing::testDisplay().empty());
+  ASSERT_FALSE(testutil::testDisplay().empty());
   inFreshProcess([] {
     TempDir dir;
     // 95 columns: the last tile is cut at the right edge.
@@ -290,7 +290,7 @@ TEST(SplashTest, IndefiniteStripesMoveOnePixelPerRepaintThroughElevenPhases) {
 }
 
 TEST(SplashTest, ImageThatFailsToLoadIsNotDrawn) {
-  ASSERT_FALSE(testing::testDisplay().empty());
+  ASSERT_FALSE(testutil::testDisplay().empty());
   inFreshProcess([] {
     TempDir dir;
     const std::string good = writeImage(dir, 50, 40);
@@ -330,7 +330,7 @@ TEST(SplashTest, ImageThatFailsToLoadIsNotDrawn) {
 // The threads repaint on their own while the main thread and a download
 // worker change the value; hide, show and cleanup leave them running.
 TEST(SplashTest, ShownWindowIsRepaintedByItsThreads) {
-  ASSERT_FALSE(testing::testDisplay().empty());
+  ASSERT_FALSE(testutil::testDisplay().empty());
   inFreshProcess([] {
     TempDir dir;
     startSplash(writeImage(dir, 400, 300), 10);
@@ -376,7 +376,7 @@ TEST(SplashTest, SurvivesXErrorsAndALostServer) {
   inFreshProcess([] {
     TempDir dir;
     const std::string image = writeImage(dir, 60, 40);
-    auto server = testing::XvfbServer::start();
+    auto server = testutil::XvfbServer::start();
     ASSERT_NE(server, nullptr);
     setenv("DISPLAY", server->name().c_str(), 1);
     startSplash(image, 4);
