@@ -169,6 +169,8 @@ bool decode(PngJob& job, uint64_t* width, uint64_t* height) {
                nullptr);
   *width = job.width;
   *height = job.height;
+  // The header is untrusted: a few kilobytes of file may claim gigabytes of pixels.
+  if (job.width > kMaxImageSide || job.height > kMaxImageSide) png_error(job.png, "image too large");
   requestRgba(job.png, job.info, bitDepth, colorType);
   // Adam7 rows only make sense once all passes are in, so an interlaced
   // image is decoded whole; a plain one row by row.

@@ -22,9 +22,14 @@ using XImagePtr = std::unique_ptr<XImage, XImageDestroyer>;
 // Remembers the display, drawable, depth and visual the images are made for.
 int xorg_initialize(Display* display, Drawable drawable, int depth, Visual* visual);
 
+// Larger images would push the splash window past what X coordinates (16 bits)
+// can address and cost hundreds of megabytes; no real splash is that big.
+constexpr uint64_t kMaxImageSide = 8192;
+
 // Decodes a PNG into a new image. width and height receive the PNG's size as
 // soon as its header has been read, even if decoding fails later; they are left
-// alone when the file cannot be opened. Null on any failure, with a message.
+// alone when the file cannot be opened. Null on any failure, with a message,
+// also for a side over kMaxImageSide, which is refused before any decoding.
 XImagePtr xorg_load_image_from_png(const char* path, uint64_t* width, uint64_t* height);
 
 // Fills every pixel of image from a built-in table (opaque).

@@ -19,9 +19,8 @@ namespace {
 
 constexpr int kBarHidden = -100;
 constexpr int kBarIndefinite = -1;
-// Larger images or margins would push the window past what X coordinates
-// (16 bits) can address; neither occurs in a real splash.
-constexpr uint64_t kMaxImageSide = 8192;
+// Larger margins would push the window past what X coordinates (16 bits) can
+// address; none occurs in a real splash.
 constexpr int kMaxSplashBuffer = 1024;
 
 // The double buffer: a server-side pixmap, freed when it is replaced.

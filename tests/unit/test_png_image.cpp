@@ -198,6 +198,9 @@ TEST_F(PngImageTest, UnreadableFilesGiveNoImage) {
   const std::string notPng = (fs::path(dir_) / "text.png").string();
   std::ofstream(notPng) << "this is not an image, just some text long enough to read";
   const std::string missing = (fs::path(dir_) / "missing.png").string();
+  // Small files whose header claims a side over the limit are refused before decoding.
+  const std::string wide = write("wide.png", picture(8193, 1, PNG_COLOR_TYPE_GRAY, 8, std::vector<png_byte>(8193)));
+  const std::string tall = write("tall.png", picture(1, 8193, PNG_COLOR_TYPE_GRAY, 8, std::vector<png_byte>(8193)));
 
   struct Case {
     std::string path;
@@ -206,7 +209,9 @@ TEST_F(PngImageTest, UnreadableFilesGiveNoImage) {
   };
   for (const Case& c : {Case{missing, "[HttpDownloader] Unable to open file for reading: ", 7, 5},
                         Case{notPng, "[HttpDownloader] Failed to load PNG: ", 7, 5},
-                        Case{truncated, "[HttpDownloader] Failed to load PNG: ", 40, 30}}) {
+                        Case{truncated, "[HttpDownloader] Failed to load PNG: ", 40, 30},
+                        Case{wide, "[HttpDownloader] Failed to load PNG: ", 8193, 1},
+                        Case{tall, "[HttpDownloader] Failed to load PNG: ", 1, 8193}}) {
     uint64_t width = 7, height = 5;
     ::testing::internal::CaptureStdout();
     XImagePtr image = xorg_load_image_from_png(c.path.c_str(), &width, &height);
