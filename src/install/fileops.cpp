@@ -55,6 +55,9 @@ int chmodEntry(const char* path, const struct stat*, int type, FTW* where) {
     return 0;
   }
   chmod(path, 0755);
+  // The walk opens a folder before it reports it, so one we could not read
+  // comes here unwalked: now that it is opened up, walk it.
+  if (type == FTW_DNR && openDir(path)) nftw(path, chmodEntry, 32, FTW_PHYS);
   return 0;
 }
 

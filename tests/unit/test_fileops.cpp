@@ -4,9 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 #include "util/paths.h"
@@ -42,12 +44,35 @@ void makeFolder(const std::string& path, mode_t mode = 0755) {
   ASSERT_EQ(mkdir(path.c_str(), mode), 0) << path;
 }
 
+constexpr uid_t kNobody = 65534;
+
+// Runs chmodR755 as the owner of the tree: root passes every mode check, so it
+// would never meet a folder it cannot read.
+void chmodR755AsOwner(const std::string& root, const std::vector<std::string>& tree) {
+  if (geteuid() != 0) {
+    chmodR755(root);
+    return;
+  }
+  for (const std::string& path : tree) ASSERT_EQ(lchown(path.c_str(), kNobody, kNobody), 0) << path;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgid(kNobody) == 0 && setuid(kNobody) == 0) chmodR755(root);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+}
+
 TEST(ChmodR755Test, EveryFileAndFolderBelowGets755) {
   TempDir scratch;
   const std::string root = scratch / "tree";
   makeFolder(root, 0700);
   makeFolder(root + "/bin", 0700);
-  makeFolder(root + "/bin/deep", 0);
+  makeFolder(root + "/bin/deep", 0755);
+  writeFile(root + "/bin/deep/lib", "x");
+  chmod((root + "/bin/deep/lib").c_str(), 0600);
+  chmod((root + "/bin/deep").c_str(), 0);
   writeFile(root + "/bin/java", "x");
   writeFile(root + "/.x", "x");
   chmod((root + "/bin/java").c_str(), 0600);
@@ -57,12 +82,15 @@ TEST(ChmodR755Test, EveryFileAndFolderBelowGets755) {
   chmod((scratch / "outside").c_str(), 0600);
   ASSERT_EQ(symlink((scratch / "outside").c_str(), (root + "/bin/link").c_str()), 0);
 
+  chmod(scratch.path().c_str(), 0755);
+
   ::testing::internal::CaptureStdout();
-  chmodR755(root);
+  chmodR755AsOwner(root, {root, root + "/bin", root + "/bin/deep", root + "/bin/deep/lib", root + "/bin/java",
+                          root + "/.x", root + "/bin/link", scratch / "outside"});
   const std::string log = ::testing::internal::GetCapturedStdout();
 
   EXPECT_THAT(log, HasSubstr(" [ChMod] Executing chmod -R 755 \"" + root + "\"\n"));
-  for (const char* path : {"", "/bin", "/bin/deep", "/bin/java", "/.x"}) {
+  for (const char* path : {"", "/bin", "/bin/deep", "/bin/deep/lib", "/bin/java", "/.x"}) {
     EXPECT_EQ(modeOf(root + path), 0755) << path;
   }
   EXPECT_EQ(modeOf(scratch / "outside"), 0600);
