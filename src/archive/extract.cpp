@@ -55,6 +55,15 @@ void createParentFolders(const std::string& destination, const std::string& path
   }
 }
 
+// A header field ended by the end of the input (or a read error) instead of
+// its NUL: the entry is cut short, and reading on would skip or misplace it.
+void refuseCutHeader(FILE* stream, const std::string& path) {
+  if (!std::feof(stream) && !std::ferror(stream)) return;
+  logError("[ExtractArchiveFile] The archive ends inside the header of the entry %s; nothing more is extracted\n",
+           path.c_str());
+  endRun(1);
+}
+
 // A partly written file must never pass for an extracted one.
 [[noreturn]] void abandonFile(FilePtr& out, const std::string& outPath) {
   const int error = errno;
@@ -310,11 +319,15 @@ int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
   if (signature.signedLength != -1) return -1;
   const int64_t entryAt = ftello(stream);
   const std::string typeText = readString(stream, "Archive File Type");
-  if (typeText.empty()) return -1;
+  if (typeText.empty()) {
+    if (std::ferror(stream)) refuseCutHeader(stream, "");
+    return -1;
+  }
   const long type = std::strtol(typeText.c_str(), nullptr, 10);
   std::string path = readString(stream, "Archive File Path");
   toNativePath(path);
   logMessage("[ExtractArchiveFile] Extracting %s (::%ld)\n", path.c_str(), type);
+  refuseCutHeader(stream, path);
   refuseUnsafePath(path);
 
   const std::string finalPath = setPath(destination, path);
@@ -327,6 +340,7 @@ int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
     return 0;
   }
   const int64_t length = readInt(stream, "Archive File Length");
+  refuseCutHeader(stream, path);
   if (length == 0) {
     std::printf("[ExtractArchiveFile] Skipping empty file");
     std::fflush(stdout);

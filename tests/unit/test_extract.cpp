@@ -273,6 +273,11 @@ TEST_F(Extract, TruncatedEntryEndsTheRun) {
   EXPECT_RUN_ENDS(extract(whole.substr(0, whole.size() - 10)), 1, "ends after 1499990 of the 1500000 bytes of cut.bin");
   EXPECT_FALSE(exists(dest + "/cut.bin"));
   EXPECT_RUN_ENDS(extract(field("0") + field("neg") + field("-5") + "x"), 1, "negative length");
+  // A header cut short must not pass for an empty file or for the end of the entries.
+  EXPECT_RUN_ENDS(extract(kDocsArchive + field("0") + field("cut")), 1, "ends inside the header of the entry cut;");
+  EXPECT_RUN_ENDS(extract(kDocsArchive + field("0") + "cu"), 1, "ends inside the header of the entry cu;");
+  EXPECT_RUN_ENDS(extract(kDocsArchive + field("1") + "dir"), 1, "ends inside the header of the entry dir;");
+  EXPECT_FALSE(exists(dest + "/dir"));
 }
 
 TEST_F(Extract, TruncatedTailArchiveEndsTheRun) {
@@ -283,6 +288,8 @@ TEST_F(Extract, TruncatedTailArchiveEndsTheRun) {
   const std::string corrupt = fileEntry("X-archive.p2.l2", compressed.substr(0, 13) + noise(2000));
   EXPECT_RUN_ENDS(extractTailEntries(corrupt, 1), 1, "could not be decoded");
   EXPECT_RUN_ENDS(extractTailEntries(fileEntry("f.l2", "not lzma at all"), 1), 1, "Unable to decompress");
+  const std::string cutHeader = fileEntry("X-archive.p2.l2", lzmaAlone(kDocsArchive + field("0") + field("cut")));
+  EXPECT_RUN_ENDS(extractTailEntries(cutHeader, 1), 1, "ends inside the header of the entry cut;");
 }
 
 TEST_F(Extract, WriteFailureEndsTheRun) {
