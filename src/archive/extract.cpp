@@ -1,5 +1,8 @@
 #include "archive/extract.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -49,9 +52,22 @@ void refuseUnsafePath(const std::string& path) {
   endRun(1);
 }
 
+// Archives hold no links, so a link on an entry's way below the destination
+// was put there by someone else; following it would write outside the
+// destination. It is removed and the entry takes its place.
+void dropLink(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return;
+  if (unlink(path.c_str()) == 0) return;
+  logError("[ExtractArchiveFile] Unable to remove the link %s: %s\n", path.c_str(), std::strerror(errno));
+  endRun(1);
+}
+
 void createParentFolders(const std::string& destination, const std::string& path) {
   for (std::size_t at = path.find('/'); at != std::string::npos; at = path.find('/', at + 1)) {
-    makeDir(setPath(destination, path.substr(0, at)));
+    const std::string folder = setPath(destination, path.substr(0, at));
+    dropLink(folder);
+    makeDir(folder);
   }
 }
 
@@ -74,6 +90,7 @@ void refuseCutHeader(FILE* stream, const std::string& path) {
 }
 
 void writeEntryData(FILE* stream, const std::string& outPath, const std::string& path, int64_t length) {
+  dropLink(outPath);
   FilePtr out = openFile(outPath.c_str(), "wb");
   logMessage("\t[ExtractArchiveFile] Extracting to %s\n", outPath.c_str());
   if (!out) {
@@ -130,6 +147,7 @@ void decompressFile(const std::string& compressed, const std::string& decompress
   std::optional<std::string> error;
   {
     FilePtr in = openFile(compressed.c_str(), "rb");
+    dropLink(decompressed);
     FilePtr out = in ? openFile(decompressed.c_str(), "wb") : nullptr;
     if (!in || !out) {
       error = std::strerror(errno);
@@ -335,6 +353,7 @@ int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
   createParentFolders(destination, path);
 
   if (type == 1) {
+    dropLink(outPath);
     makeDir(outPath);
     logMessage("\t[ExtractArchiveFile] Created folder %s\n", outPath.c_str());
     return 0;
