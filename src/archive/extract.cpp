@@ -302,7 +302,7 @@ bool extractCompressedArchive(const std::optional<std::string>& unpack200, const
     endRun(1);
   }
   logMessage("[ExtractArchive] Done extracting archive.\n");
-  if (state.signedLength == -1) return true;
+  if (!state.signature) return true;
   SignedStream bytes(decoded);
   return checkSignature(state, bytes, destination, key);
 }
@@ -323,7 +323,8 @@ bool extractArchive(const std::optional<std::string>& unpack200, const std::stri
     logMessage("[ExtractArchive] Done extracting archive.\n");
   }
   bool accepted = true;
-  if (state.signedLength != -1) {
+  // A block was read, whatever signed length it claims (-1 included).
+  if (state.signature) {
     SignedFile bytes(archivePath);
     accepted = checkSignature(state, bytes, destination, key);
   }

@@ -15,7 +15,7 @@ namespace velmoran {
 // What extraction learns of an archive's signature block.
 struct SignatureState {
   int64_t signedLength = -1;             // -1 until the block is read
-  std::optional<std::string> signature;  // its hex text
+  std::optional<std::string> signature;  // its hex text; set once a block is read
   int64_t blockOffset = -1;              // where the block starts in the stream
   bool nestedRejected = false;           // a nested archive failed its signature check
 };

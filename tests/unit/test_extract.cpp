@@ -445,6 +445,18 @@ TEST_F(SignedExtract, EntriesOutsideTheSignedRangeAreRejected) {
   EXPECT_TRUE(log.contains("[ExtractArchive] Archive INVALID.  The signature covers 24 bytes but its block starts at 34\n"));
 }
 
+TEST_F(SignedExtract, BlockClaimingNoSignedBytesIsStillABlock) {
+  // The signed length is not covered by the signature: one reading -1 must
+  // not make a tampered archive pass for an unsigned one.
+  std::string tampered = kDocsArchive;
+  tampered[23] ^= 0x01;
+  const std::string archive = tampered + block(kDocsArchive, -1);
+  EXPECT_FALSE(extract(archive, key()));
+  EXPECT_FALSE(exists(dest + "/docs/a.txt"));
+  EXPECT_EQ(extractTailEntries(fileEntry("A-archive.p2.l2", lzmaAlone(archive)), 1, key()), (std::vector<bool>{false}));
+  EXPECT_FALSE(exists(dest + "/docs/a.txt"));
+}
+
 TEST_F(SignedExtract, SignedTailArchives) {
   // The block straddles the boundary between the second and third MiB of the
   // decoded stream, so the hash must pick up where its lag left it.
