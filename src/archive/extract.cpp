@@ -1,5 +1,8 @@
 #include "archive/extract.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -49,10 +52,32 @@ void refuseUnsafePath(const std::string& path) {
   endRun(1);
 }
 
+// Archives hold no links, so a link on an entry's way below the destination
+// was put there by someone else; following it would write outside the
+// destination. It is removed and the entry takes its place.
+void dropLink(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return;
+  if (unlink(path.c_str()) == 0) return;
+  logError("[ExtractArchiveFile] Unable to remove the link %s: %s\n", path.c_str(), std::strerror(errno));
+  endRun(1);
+}
+
 void createParentFolders(const std::string& destination, const std::string& path) {
   for (std::size_t at = path.find('/'); at != std::string::npos; at = path.find('/', at + 1)) {
-    makeDir(setPath(destination, path.substr(0, at)));
+    const std::string folder = setPath(destination, path.substr(0, at));
+    dropLink(folder);
+    makeDir(folder);
   }
+}
+
+// A header field ended by the end of the input (or a read error) instead of
+// its NUL: the entry is cut short, and reading on would skip or misplace it.
+void refuseCutHeader(FILE* stream, const std::string& path) {
+  if (!std::feof(stream) && !std::ferror(stream)) return;
+  logError("[ExtractArchiveFile] The archive ends inside the header of the entry %s; nothing more is extracted\n",
+           path.c_str());
+  endRun(1);
 }
 
 // A partly written file must never pass for an extracted one.
@@ -65,6 +90,7 @@ void createParentFolders(const std::string& destination, const std::string& path
 }
 
 void writeEntryData(FILE* stream, const std::string& outPath, const std::string& path, int64_t length) {
+  dropLink(outPath);
   FilePtr out = openFile(outPath.c_str(), "wb");
   logMessage("\t[ExtractArchiveFile] Extracting to %s\n", outPath.c_str());
   if (!out) {
@@ -121,6 +147,7 @@ void decompressFile(const std::string& compressed, const std::string& decompress
   std::optional<std::string> error;
   {
     FilePtr in = openFile(compressed.c_str(), "rb");
+    dropLink(decompressed);
     FilePtr out = in ? openFile(decompressed.c_str(), "wb") : nullptr;
     if (!in || !out) {
       error = std::strerror(errno);
@@ -275,7 +302,7 @@ bool extractCompressedArchive(const std::optional<std::string>& unpack200, const
     endRun(1);
   }
   logMessage("[ExtractArchive] Done extracting archive.\n");
-  if (state.signedLength == -1) return true;
+  if (!state.signature) return true;
   SignedStream bytes(decoded);
   return checkSignature(state, bytes, destination, key);
 }
@@ -296,7 +323,8 @@ bool extractArchive(const std::optional<std::string>& unpack200, const std::stri
     logMessage("[ExtractArchive] Done extracting archive.\n");
   }
   bool accepted = true;
-  if (state.signedLength != -1) {
+  // A block was read, whatever signed length it claims (-1 included).
+  if (state.signature) {
     SignedFile bytes(archivePath);
     accepted = checkSignature(state, bytes, destination, key);
   }
@@ -310,11 +338,15 @@ int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
   if (signature.signedLength != -1) return -1;
   const int64_t entryAt = ftello(stream);
   const std::string typeText = readString(stream, "Archive File Type");
-  if (typeText.empty()) return -1;
+  if (typeText.empty()) {
+    if (std::ferror(stream)) refuseCutHeader(stream, "");
+    return -1;
+  }
   const long type = std::strtol(typeText.c_str(), nullptr, 10);
   std::string path = readString(stream, "Archive File Path");
   toNativePath(path);
   logMessage("[ExtractArchiveFile] Extracting %s (::%ld)\n", path.c_str(), type);
+  refuseCutHeader(stream, path);
   refuseUnsafePath(path);
 
   const std::string finalPath = setPath(destination, path);
@@ -322,11 +354,13 @@ int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
   createParentFolders(destination, path);
 
   if (type == 1) {
+    dropLink(outPath);
     makeDir(outPath);
     logMessage("\t[ExtractArchiveFile] Created folder %s\n", outPath.c_str());
     return 0;
   }
   const int64_t length = readInt(stream, "Archive File Length");
+  refuseCutHeader(stream, path);
   if (length == 0) {
     std::printf("[ExtractArchiveFile] Skipping empty file");
     std::fflush(stdout);

@@ -15,7 +15,7 @@ namespace velmoran {
 // What extraction learns of an archive's signature block.
 struct SignatureState {
   int64_t signedLength = -1;             // -1 until the block is read
-  std::optional<std::string> signature;  // its hex text
+  std::optional<std::string> signature;  // its hex text; set once a block is read
   int64_t blockOffset = -1;              // where the block starts in the stream
   bool nestedRejected = false;           // a nested archive failed its signature check
 };
@@ -31,7 +31,7 @@ bool extractArchive(const std::optional<std::string>& unpack200, const std::stri
 // the signature block was read, or one had been read already). With an LZMA
 // decompressor path (entries of the wrapper tail), a written name ending in
 // ".l2" is decompressed and one ending in ".p2" is extracted as an archive.
-// Unsafe paths, short data and failed writes end the run with status 1.
+// Unsafe paths, entries cut short and failed writes end the run with status 1.
 int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
                                      const std::optional<std::string>& unpack200, const std::string& destination,
                                      FILE* stream, SignatureState& signature, const rsa_key* key);

@@ -1,7 +1,6 @@
 #include "launch/jre.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -80,7 +79,10 @@ void overrideCACerts(const std::string& replacement, const std::string& jreFolde
   const std::string target = setPath(jreFolder, "lib", "security/cacerts");
   logMessage("[Extractor] CACerts path %s exists\n", replacement.c_str());
   logMessage("[Extractor] TargetCACerts path is %s\n", target.c_str());
-  if (access(target.c_str(), F_OK) == 0) {
+  // lstat, not access: a store that is a dangling link (a system JRE's store
+  // points into /etc) must be removed too, or the copy would create its target.
+  struct stat st;
+  if (lstat(target.c_str(), &st) == 0) {
     logMessage("[Extractor] Removing old cacerts file\n");
     const int result = std::remove(target.c_str());
     logMessage("[Extractor] Result = %d\n", result);

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <lzma.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -273,6 +275,11 @@ TEST_F(Extract, TruncatedEntryEndsTheRun) {
   EXPECT_RUN_ENDS(extract(whole.substr(0, whole.size() - 10)), 1, "ends after 1499990 of the 1500000 bytes of cut.bin");
   EXPECT_FALSE(exists(dest + "/cut.bin"));
   EXPECT_RUN_ENDS(extract(field("0") + field("neg") + field("-5") + "x"), 1, "negative length");
+  // A header cut short must not pass for an empty file or for the end of the entries.
+  EXPECT_RUN_ENDS(extract(kDocsArchive + field("0") + field("cut")), 1, "ends inside the header of the entry cut;");
+  EXPECT_RUN_ENDS(extract(kDocsArchive + field("0") + "cu"), 1, "ends inside the header of the entry cu;");
+  EXPECT_RUN_ENDS(extract(kDocsArchive + field("1") + "dir"), 1, "ends inside the header of the entry dir;");
+  EXPECT_FALSE(exists(dest + "/dir"));
 }
 
 TEST_F(Extract, TruncatedTailArchiveEndsTheRun) {
@@ -283,18 +290,50 @@ TEST_F(Extract, TruncatedTailArchiveEndsTheRun) {
   const std::string corrupt = fileEntry("X-archive.p2.l2", compressed.substr(0, 13) + noise(2000));
   EXPECT_RUN_ENDS(extractTailEntries(corrupt, 1), 1, "could not be decoded");
   EXPECT_RUN_ENDS(extractTailEntries(fileEntry("f.l2", "not lzma at all"), 1), 1, "Unable to decompress");
+  const std::string cutHeader = fileEntry("X-archive.p2.l2", lzmaAlone(kDocsArchive + field("0") + field("cut")));
+  EXPECT_RUN_ENDS(extractTailEntries(cutHeader, 1), 1, "ends inside the header of the entry cut;");
+}
+
+TEST_F(Extract, LinksBelowTheDestinationAreReplacedNotFollowed) {
+  // Links someone else left where entries go: at a folder entry, at a parent
+  // folder no entry names, at a file entry and at a decompressed tail file.
+  const std::string outside = dir / "outside";
+  makeDir(outside);
+  writeFile(outside + "/target", "keep");
+  ASSERT_EQ(symlink(outside.c_str(), (dest + "/a").c_str()), 0);
+  ASSERT_EQ(symlink(outside.c_str(), (dest + "/p").c_str()), 0);
+  ASSERT_EQ(symlink((outside + "/target").c_str(), (dest + "/f").c_str()), 0);
+  ASSERT_EQ(symlink((outside + "/target").c_str(), (dest + "/notes.txt").c_str()), 0);
+  EXPECT_TRUE(extract(folderEntry("a") + fileEntry("a/x", "1") + fileEntry("p/q/y", "2") + fileEntry("f", "3")));
+  EXPECT_EQ(extractTailEntries(fileEntry("notes.txt.l2", lzmaAlone("4")), 1), (std::vector<bool>{true}));
+  EXPECT_EQ(readFile(outside + "/target"), "keep");
+  EXPECT_FALSE(exists(outside + "/x"));
+  EXPECT_FALSE(exists(outside + "/q"));
+  EXPECT_EQ(readFile(dest + "/a/x"), "1");
+  EXPECT_EQ(readFile(dest + "/p/q/y"), "2");
+  EXPECT_EQ(readFile(dest + "/f"), "3");
+  EXPECT_EQ(readFile(dest + "/notes.txt"), "4");
+  struct stat st;
+  ASSERT_EQ(lstat((dest + "/p").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
 TEST_F(Extract, WriteFailureEndsTheRun) {
-  // The output name leads to a device that is always full. The partial
-  // output is removed: here that is the link, never the device.
-  for (const std::string& data : {std::string("xy"), noise(1200000)}) {
-    ASSERT_EQ(symlink("/dev/full", (dest + "/full.bin").c_str()), 0);
-    EXPECT_RUN_ENDS(extract(fileEntry("full.bin", data)), 1,
-                    "Unable to write " + dest + "/full.bin: No space left on device");
-    EXPECT_FALSE(exists(dest + "/full.bin"));
+  // Files may not grow past 2000 bytes (the log stays below that): the data
+  // fails when the buffer is flushed (3000 bytes) or at once (1.2 MB), and
+  // the partial output is removed.
+  const std::string archive = dir / "in.arc";
+  const auto extractLimited = [&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{2000, 2000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    extractArchive(std::nullopt, archive, dest, nullptr);
+  };
+  for (const std::string& data : {noise(3000), noise(1200000)}) {
+    writeFile(archive, fileEntry("big.bin", data));
+    EXPECT_RUN_ENDS(extractLimited(), 1, "Unable to write " + dest + "/big.bin: File too large");
+    EXPECT_FALSE(exists(dest + "/big.bin"));
   }
-  EXPECT_TRUE(exists("/dev/full"));
 }
 
 // Signed archives: the signature covers every byte before its block.
@@ -404,6 +443,18 @@ TEST_F(SignedExtract, EntriesOutsideTheSignedRangeAreRejected) {
   EXPECT_FALSE(exists(dest + "/evil"));
   EXPECT_TRUE(log.contains("(asb name mismatch)"));
   EXPECT_TRUE(log.contains("[ExtractArchive] Archive INVALID.  The signature covers 24 bytes but its block starts at 34\n"));
+}
+
+TEST_F(SignedExtract, BlockClaimingNoSignedBytesIsStillABlock) {
+  // The signed length is not covered by the signature: one reading -1 must
+  // not make a tampered archive pass for an unsigned one.
+  std::string tampered = kDocsArchive;
+  tampered[23] ^= 0x01;
+  const std::string archive = tampered + block(kDocsArchive, -1);
+  EXPECT_FALSE(extract(archive, key()));
+  EXPECT_FALSE(exists(dest + "/docs/a.txt"));
+  EXPECT_EQ(extractTailEntries(fileEntry("A-archive.p2.l2", lzmaAlone(archive)), 1, key()), (std::vector<bool>{false}));
+  EXPECT_FALSE(exists(dest + "/docs/a.txt"));
 }
 
 TEST_F(SignedExtract, SignedTailArchives) {

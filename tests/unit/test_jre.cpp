@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -130,6 +131,15 @@ TEST(CaCerts, ReplaceTheJresStore) {
     LogCapture log;
     overrideCACerts(dir / "cacerts", jre);
     EXPECT_EQ(testutil::readFile(jre + "/lib/security/cacerts"), "ours");
+    EXPECT_TRUE(log.contains("[Extractor] Removing old cacerts file\n[Extractor] Result = 0\n"));
+  }
+  {  // a store that is a dangling link is replaced, never created through
+    std::remove((jre + "/lib/security/cacerts").c_str());
+    ASSERT_EQ(symlink((dir / "system-cacerts").c_str(), (jre + "/lib/security/cacerts").c_str()), 0);
+    LogCapture log;
+    overrideCACerts(dir / "cacerts", jre);
+    EXPECT_EQ(testutil::readFile(jre + "/lib/security/cacerts"), "ours");
+    EXPECT_FALSE(testutil::exists(dir / "system-cacerts"));
     EXPECT_TRUE(log.contains("[Extractor] Removing old cacerts file\n[Extractor] Result = 0\n"));
   }
   {  // no replacement: nothing happens

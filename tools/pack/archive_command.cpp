@@ -76,8 +76,16 @@ int runArchive(const std::vector<std::string>& argv) {
   std::optional<KeySigner> signer;
   if (!o.signingKey.empty()) o.archive.signer = &signer.emplace(o.signingKey);
   std::unique_ptr<ByteSink> sink = std::make_unique<FileSink>(o.output);
-  if (o.lzma) sink = std::make_unique<LzmaSink>(std::move(sink));
-  const ArchiveStats stats = writeArchive(o.folder, *sink, o.archive, o.output);
+  ArchiveStats stats;
+  try {
+    if (o.lzma) sink = std::make_unique<LzmaSink>(std::move(sink));
+    stats = writeArchive(o.folder, *sink, o.archive, o.output);
+  } catch (const UsageError&) {
+    // A partial archive cut at an entry boundary reads as a complete, unsigned one.
+    sink.reset();
+    std::remove(o.output.c_str());
+    throw;
+  }
   std::printf("Wrote %s: %" PRId64 " entries, %" PRId64 " archive bytes%s%s\n", o.output.c_str(), stats.entries,
               stats.bytes, o.lzma ? ", LZMA-compressed" : "", stats.signedArchive ? ", signed" : "");
   if (stats.emptyFiles > 0) {
