@@ -126,6 +126,10 @@ class Builder(harness.SandboxTest):
             (["launcher", "-o", self.out(), "--app-name", "A", "--bogus"], "unknown argument '--bogus'"),
             (["launcher", "--app-name", "A"], "no output file given"),
             (["params", made, "--set", "novalue"], "--set needs NAME=VALUE"),
+            # The JRE name is split out of version folder names at "-", however it is given.
+            (["launcher", "-o", self.out(), "--app-name", "A", "--param", "jre_name=my-jre"],
+             "must not contain '-'"),
+            (["params", made, "--set", "jre_name=my-jre"], "must not contain '-'"),
             (["inspect", harness.LAUNCHER], "holds no wrapper tail"),
         ]
         for args, message in cases:

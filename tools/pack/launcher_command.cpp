@@ -68,12 +68,6 @@ void checkVersion(const char* what, const std::string& v) {
   }
 }
 
-void checkComponentName(const char* what, const std::string& name) {
-  if (name.find_first_of("-/") != std::string::npos || name == "." || name == "..") {
-    fail(std::string(what) + " '" + name + "' must not contain '-' or '/'");
-  }
-}
-
 Param splitParam(const std::string& text) {
   const auto eq = text.find('=');
   if (eq == std::string::npos || eq == 0) fail("--param needs NAME=VALUE, got '" + text + "'");

@@ -6,6 +6,7 @@
 #include "cli.h"
 #include "launcher/tail.h"
 #include "util/fields.h"
+#include "util/paths.h"
 
 namespace velmoran::pack {
 
@@ -14,6 +15,16 @@ void checkFieldFits(const std::string& what, const std::string& value, std::size
   if (value.size() > readerSize - 2) {
     fail(what + " is " + std::to_string(value.size()) + " characters long; the launcher reads at most " +
          std::to_string(readerSize - 2));
+  }
+}
+
+void checkComponentName(const std::string& what, const std::string& name) {
+  if (name.size() > kMaxPathLength) {
+    fail(what + " is " + std::to_string(name.size()) + " characters long; the launcher takes at most " +
+         std::to_string(kMaxPathLength));
+  }
+  if (name.find_first_of("-/") != std::string::npos || name == "." || name == "..") {
+    fail(what + " '" + name + "' must not contain '-' or '/'");
   }
 }
 
@@ -36,6 +47,8 @@ Bytes buildParamsArea(const std::vector<Param>& params) {
   for (const auto& [name, value] : params) {
     checkFieldFits("parameter name '" + name.substr(0, 40) + "'", name, kParamNameSize);
     checkFieldFits("value of parameter '" + name + "'", value, kParamValueSize);
+    // The launcher takes jre_name as the JRE's component name.
+    if (name == "jre_name") checkComponentName("JRE name (parameter jre_name)", value);
     appendField(area, name);
     appendField(area, value);
   }
