@@ -112,6 +112,10 @@ class Builder(harness.SandboxTest):
     def test_refusals_are_one_clear_line_and_nonzero(self):
         made = self.out("made.bin")
         pack("launcher", "-o", made, "--app-name", "A")
+        private_key = self.out("signing.key")
+        pack("keygen", "-o", private_key)
+        with open(private_key, "rb") as f:
+            private_hex = f.read().hex()
         big = self.out("big.txt")
         with open(big, "w") as f:
             f.write("v" * 199_999)
@@ -130,6 +134,11 @@ class Builder(harness.SandboxTest):
             (["launcher", "-o", self.out(), "--app-name", "A", "--param", "jre_name=my-jre"],
              "must not contain '-'"),
             (["params", made, "--set", "jre_name=my-jre"], "must not contain '-'"),
+            # A key the launcher cannot import would make it reject every signed archive.
+            (["launcher", "-o", self.out(), "--app-name", "A", "--public-key", "30820122zz"],
+             "hexadecimal DER text"),
+            (["launcher", "-o", self.out(), "--app-name", "A", "--public-key", "00ff"], "hexadecimal DER text"),
+            (["launcher", "-o", self.out(), "--app-name", "A", "--public-key", private_hex], "is a private key"),
             (["inspect", harness.LAUNCHER], "holds no wrapper tail"),
         ]
         for args, message in cases:

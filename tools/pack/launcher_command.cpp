@@ -6,6 +6,7 @@
 #include <climits>
 #include <optional>
 
+#include "archive/signature.h"
 #include "cli.h"
 #include "launcher/tail.h"
 #include "layout.h"
@@ -66,6 +67,19 @@ void checkVersion(const char* what, const std::string& v) {
   if (v.size() > 18 || !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     fail(std::string(what) + " must be decimal digits (at most 18), such as 00054022298; got '" + v + "'");
   }
+}
+
+// The launcher decodes the key text only up to its first non-hex character and
+// rejects every signed archive when the key does not import, so a text it
+// cannot use is refused here. A private key would be published in the file.
+void checkPublicKey(const std::string& hex) {
+  if (hex.empty()) return;
+  const char* expected = "the public key must be the hexadecimal DER text that 'velmoran-pack keygen' prints";
+  if (hex.size() % 2 != 0 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) fail(expected);
+  const std::vector<unsigned char> der = hexToBytes(hex);
+  const RsaKeyPtr key = loadDEREncodedPublicKey(der.data(), static_cast<int>(der.size()));
+  if (!key) fail(expected);
+  if (key->type != PK_PUBLIC) fail("the key given is a private key; give the public key that 'velmoran-pack keygen' prints");
 }
 
 Param splitParam(const std::string& text) {
@@ -130,6 +144,7 @@ Options parse(const std::vector<std::string>& argv) {
   if (o.header.appName.empty()) fail("no application name given (--app-name NAME)");
   if (o.stub.empty()) o.stub = defaultStub();
   checkComponentName("application name", o.header.appName);
+  checkPublicKey(o.header.signaturePublicKey);
   checkVersion("--app-version", o.header.appVersion);
   checkVersion("--jre-version", o.header.jreVersion);
   checkVersion("--gu-version", o.header.guVersion);
