@@ -128,6 +128,13 @@ class Builder(harness.SandboxTest):
             (["launcher", "-o", self.out(), "--app-name", "A", "--gu-version", "1"], "--lzma64 is required"),
             (["launcher", "-o", self.out(), "--app-name", "A", "--app-version", "x1"], "must be decimal digits"),
             (["launcher", "-o", self.out(), "--app-name", "A", "--bogus"], "unknown argument '--bogus'"),
+            # Header values the launcher would silently take as its default.
+            (["launcher", "-o", self.out(), "--app-name", "A", "--install-type", "perm-all"],
+             "--install-type must be perm_all, perm_user or temporary"),
+            (["launcher", "-o", self.out(), "--app-name", "A", "--can-override-splash", "true"],
+             "--can-override-splash must be 0 or 1"),
+            (["launcher", "-o", self.out(), "--app-name", "A", "--min-splash-ms", "1.5s"],
+             "--min-splash-ms must be a number"),
             (["launcher", "--app-name", "A"], "no output file given"),
             (["params", made, "--set", "novalue"], "--set needs NAME=VALUE"),
             # The JRE name is split out of version folder names at "-", however it is given.

@@ -145,6 +145,19 @@ Options parse(const std::vector<std::string>& argv) {
   if (o.stub.empty()) o.stub = defaultStub();
   checkComponentName("application name", o.header.appName);
   checkPublicKey(o.header.signaturePublicKey);
+  // The launcher reads anything but these as a default (home folder install,
+  // splash override forbidden), so a typo would pass unnoticed until install time.
+  const std::string& type = o.header.installType;
+  if (type != "perm_all" && type != "perm_user" && type != "temporary") {
+    fail("--install-type must be perm_all, perm_user or temporary; got '" + type + "'");
+  }
+  if (o.header.canOverrideSplash != "0" && o.header.canOverrideSplash != "1") {
+    fail("--can-override-splash must be 0 or 1; got '" + o.header.canOverrideSplash + "'");
+  }
+  const std::string& ms = o.header.minSplashMs;
+  if (ms.empty() || ms.size() > 9 || ms.find_first_not_of("0123456789") != std::string::npos) {
+    fail("--min-splash-ms must be a number of milliseconds; got '" + ms + "'");
+  }
   checkVersion("--app-version", o.header.appVersion);
   checkVersion("--jre-version", o.header.jreVersion);
   checkVersion("--gu-version", o.header.guVersion);
