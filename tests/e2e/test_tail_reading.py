@@ -116,6 +116,10 @@ class Builder(harness.SandboxTest):
         pack("keygen", "-o", private_key)
         with open(private_key, "rb") as f:
             private_hex = f.read().hex()
+        wrapped = self.out("splash.b64")
+        with open(wrapped, "w") as f:
+            f.write("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJ\n"
+                    "RU5ErkJggg==\n")
         big = self.out("big.txt")
         with open(big, "w") as f:
             f.write("v" * 199_999)
@@ -141,6 +145,8 @@ class Builder(harness.SandboxTest):
             (["launcher", "-o", self.out(), "--app-name", "A", "--param", "jre_name=my-jre"],
              "must not contain '-'"),
             (["params", made, "--set", "jre_name=my-jre"], "must not contain '-'"),
+            (["launcher", "-o", self.out(), "--app-name", "A", "--param-file", "splash_image=" + wrapped],
+             "splash_image must be Base64 on one line"),
             # A key the launcher cannot import would make it reject every signed archive.
             (["launcher", "-o", self.out(), "--app-name", "A", "--public-key", "30820122zz"],
              "hexadecimal DER text"),

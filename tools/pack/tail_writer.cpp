@@ -28,6 +28,20 @@ void checkComponentName(const std::string& what, const std::string& name) {
   }
 }
 
+namespace {
+
+bool isPlainBase64(const std::string& text) {
+  if (text.size() % 4 != 0) return false;
+  const std::size_t pad = text.find('=');
+  const std::size_t body = pad == std::string::npos ? text.size() : pad;
+  if (text.size() - body > 2 || text.find_first_not_of('=', body) != std::string::npos) return false;
+  static constexpr const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const std::size_t other = text.find_first_not_of(kAlphabet);
+  return (other == std::string::npos ? text.size() : other) == body;
+}
+
+}  // namespace
+
 void appendField(Bytes& out, const std::string& text) {
   out.insert(out.end(), text.begin(), text.end());
   out.push_back('\0');
@@ -49,6 +63,11 @@ Bytes buildParamsArea(const std::vector<Param>& params) {
     checkFieldFits("value of parameter '" + name + "'", value, kParamValueSize);
     // The launcher takes jre_name as the JRE's component name.
     if (name == "jre_name") checkComponentName("JRE name (parameter jre_name)", value);
+    // The launcher decodes splash_image without skipping line breaks; any text
+    // that is not plain Base64 leaves it with no image or a garbled one.
+    if (name == "splash_image" && !isPlainBase64(value)) {
+      fail("parameter splash_image must be Base64 on one line (as 'base64 -w0' writes it)");
+    }
     appendField(area, name);
     appendField(area, value);
   }
