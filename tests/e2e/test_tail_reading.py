@@ -153,6 +153,9 @@ class Builder(harness.SandboxTest):
             (["launcher", "-o", self.out(), "--app-name", "A", "--public-key", "00ff"], "hexadecimal DER text"),
             (["launcher", "-o", self.out(), "--app-name", "A", "--public-key", private_hex], "is a private key"),
             (["inspect", harness.LAUNCHER], "holds no wrapper tail"),
+            (["inspect", self.sandbox.work], "Is a directory"),
+            (["launcher", "-o", self.out(), "--app-name", "A", "--param-file", "x=" + self.sandbox.work],
+             "Is a directory"),
         ]
         for args, message in cases:
             with self.subTest(args=args[:4]):
