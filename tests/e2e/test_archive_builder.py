@@ -132,10 +132,14 @@ class ArchiveBuilder(unittest.TestCase):
         self.assertIn("Not signed", listing)
 
     def test_refusals(self):
+        # A refused archive leaves no file behind, not even one cut off after
+        # the entries written before the refusal.
+        write(os.path.join(self.tree, "a.txt"), b"a")
         write(os.path.join(self.tree, "vlArcSpBlock_DigitalSignature1"), b"x")
         proc = pack("archive", self.tree, "-o", self.out("r.p2"), check=False)
         self.assertEqual(proc.returncode, 1)
         self.assertIn("would be read as the signature block", proc.stderr)
+        self.assertFalse(os.path.exists(self.out("r.p2")))
         os.remove(os.path.join(self.tree, "vlArcSpBlock_DigitalSignature1"))
 
         os.makedirs(os.path.join(self.tree, "real"))
@@ -143,6 +147,7 @@ class ArchiveBuilder(unittest.TestCase):
         proc = pack("archive", self.tree, "-o", self.out("r.p2"), check=False)
         self.assertEqual(proc.returncode, 1)
         self.assertIn("link to something other than a file", proc.stderr)
+        self.assertFalse(os.path.exists(self.out("r.p2")))
         os.remove(os.path.join(self.tree, "loop"))
 
         for args in (["archive"], ["archive", self.tree], ["archive", self.out("missing"), "-o", self.out("r")],
@@ -150,6 +155,7 @@ class ArchiveBuilder(unittest.TestCase):
             proc = pack(*args, check=False)
             self.assertNotEqual(proc.returncode, 0, args)
             self.assertTrue(proc.stderr.startswith("velmoran-pack archive:"), proc.stderr)
+            self.assertFalse(os.path.exists(self.out("r")), args)
 
     def test_output_inside_the_folder_is_left_out(self):
         write(os.path.join(self.tree, "a.txt"), b"a")

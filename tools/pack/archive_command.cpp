@@ -1,4 +1,6 @@
 // velmoran-pack archive: a folder tree as an archive file.
+#include <sys/stat.h>
+
 #include <cinttypes>
 #include <cstdio>
 
@@ -76,8 +78,18 @@ int runArchive(const std::vector<std::string>& argv) {
   std::optional<KeySigner> signer;
   if (!o.signingKey.empty()) o.archive.signer = &signer.emplace(o.signingKey);
   std::unique_ptr<ByteSink> sink = std::make_unique<FileSink>(o.output);
-  if (o.lzma) sink = std::make_unique<LzmaSink>(std::move(sink));
-  const ArchiveStats stats = writeArchive(o.folder, *sink, o.archive, o.output);
+  ArchiveStats stats;
+  try {
+    if (o.lzma) sink = std::make_unique<LzmaSink>(std::move(sink));
+    stats = writeArchive(o.folder, *sink, o.archive, o.output);
+  } catch (const UsageError&) {
+    // A cut-off archive must not stay behind where a finished one is expected.
+    // Only a regular file is removed: the output may be a device such as /dev/null.
+    sink.reset();
+    struct stat st {};
+    if (stat(o.output.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(o.output.c_str());
+    throw;
+  }
   std::printf("Wrote %s: %" PRId64 " entries, %" PRId64 " archive bytes%s%s\n", o.output.c_str(), stats.entries,
               stats.bytes, o.lzma ? ", LZMA-compressed" : "", stats.signedArchive ? ", signed" : "");
   if (stats.emptyFiles > 0) {
