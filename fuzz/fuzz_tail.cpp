@@ -17,14 +17,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<unsigned char> bytes(data, data + size);
-  if (FILE* in = fmemopen(bytes.data(), bytes.size() + 1, "rb")) {
+  if (FILE* in = fmemopen(bytes.data(), bytes.size(), "rb")) {
     if (velmoran::scanToMarker(in, velmoran::allocAndInitParamsMarker(), "Params") >= 0) {
       velmoran::PropertiesBlock properties;
       velmoran::readDynamicParams(in, properties);
     }
     std::fclose(in);
   }
-  if (FILE* in = fmemopen(bytes.data(), bytes.size() + 1, "rb")) {
+  if (FILE* in = fmemopen(bytes.data(), bytes.size(), "rb")) {
     if (velmoran::scanToMarker(in, velmoran::allocAndInitMarker(), "Tail") >= 0) {
       velmoran::readTailHeader(in);
       for (int entry = 0; entry < 8 && !std::feof(in); ++entry) {

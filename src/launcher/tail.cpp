@@ -160,6 +160,18 @@ std::optional<int64_t> scanMapped(FILE* stream, off_t start, MarkerMatcher& matc
   return consumed;
 }
 
+// A stream that cannot seek back (a pipe) is read one byte at a time, so the
+// bytes after the marker stay in it for the readers that follow.
+int64_t scanBytewise(FILE* stream, MarkerMatcher& matcher) {
+  int64_t consumed = 0;
+  for (int c; (c = getc_unlocked(stream)) != EOF;) {
+    const auto byte = static_cast<unsigned char>(c);
+    ++consumed;
+    if (matcher.feed(&byte, &byte + 1) != nullptr) return consumed;
+  }
+  return -1;
+}
+
 std::optional<int64_t> scanBuffered(FILE* stream, MarkerMatcher& matcher) {
   std::vector<unsigned char> block(kScanBlockSize);
   int64_t consumed = 0;
@@ -179,7 +191,7 @@ int64_t scanToMarker(FILE* stream, std::span<const unsigned char> marker, const 
   MarkerMatcher matcher(marker);
   const off_t start = ftello(stream);
   std::optional<int64_t> consumed = start >= 0 ? scanMapped(stream, start, matcher) : std::nullopt;
-  if (!consumed) consumed = scanBuffered(stream, matcher);
+  if (!consumed) consumed = start >= 0 ? scanBuffered(stream, matcher) : scanBytewise(stream, matcher);
   if (*consumed < 0) {
     logMessage("Could not find marker: %s\n", label);
     return -1;

@@ -132,7 +132,8 @@ class ArchiveBuilder(unittest.TestCase):
         self.assertIn("Not signed", listing)
 
     def test_refusals(self):
-        # Entries are written before the refusal; no partial archive is left.
+        # A refused archive leaves no file behind, not even one cut off after
+        # the entries written before the refusal.
         write(os.path.join(self.tree, "a.txt"), b"a")
         write(os.path.join(self.tree, "vlArcSpBlock_DigitalSignature1"), b"x")
         proc = pack("archive", self.tree, "-o", self.out("r.p2"), check=False)
@@ -154,6 +155,7 @@ class ArchiveBuilder(unittest.TestCase):
             proc = pack(*args, check=False)
             self.assertNotEqual(proc.returncode, 0, args)
             self.assertTrue(proc.stderr.startswith("velmoran-pack archive:"), proc.stderr)
+            self.assertFalse(os.path.exists(self.out("r")), args)
 
     def test_output_inside_the_folder_is_left_out(self):
         write(os.path.join(self.tree, "a.txt"), b"a")

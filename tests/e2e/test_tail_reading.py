@@ -112,6 +112,14 @@ class Builder(harness.SandboxTest):
     def test_refusals_are_one_clear_line_and_nonzero(self):
         made = self.out("made.bin")
         pack("launcher", "-o", made, "--app-name", "A")
+        private_key = self.out("signing.key")
+        pack("keygen", "-o", private_key)
+        with open(private_key, "rb") as f:
+            private_hex = f.read().hex()
+        wrapped = self.out("splash.b64")
+        with open(wrapped, "w") as f:
+            f.write("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJ\n"
+                    "RU5ErkJggg==\n")
         big = self.out("big.txt")
         with open(big, "w") as f:
             f.write("v" * 199_999)
@@ -124,9 +132,30 @@ class Builder(harness.SandboxTest):
             (["launcher", "-o", self.out(), "--app-name", "A", "--gu-version", "1"], "--lzma64 is required"),
             (["launcher", "-o", self.out(), "--app-name", "A", "--app-version", "x1"], "must be decimal digits"),
             (["launcher", "-o", self.out(), "--app-name", "A", "--bogus"], "unknown argument '--bogus'"),
+            # Header values the launcher would silently take as its default.
+            (["launcher", "-o", self.out(), "--app-name", "A", "--install-type", "perm-all"],
+             "--install-type must be perm_all, perm_user or temporary"),
+            (["launcher", "-o", self.out(), "--app-name", "A", "--can-override-splash", "true"],
+             "--can-override-splash must be 0 or 1"),
+            (["launcher", "-o", self.out(), "--app-name", "A", "--min-splash-ms", "1.5s"],
+             "--min-splash-ms must be a number"),
             (["launcher", "--app-name", "A"], "no output file given"),
             (["params", made, "--set", "novalue"], "--set needs NAME=VALUE"),
+            # The JRE name is split out of version folder names at "-", however it is given.
+            (["launcher", "-o", self.out(), "--app-name", "A", "--param", "jre_name=my-jre"],
+             "must not contain '-'"),
+            (["params", made, "--set", "jre_name=my-jre"], "must not contain '-'"),
+            (["launcher", "-o", self.out(), "--app-name", "A", "--param-file", "splash_image=" + wrapped],
+             "splash_image must be Base64 on one line"),
+            # A key the launcher cannot import would make it reject every signed archive.
+            (["launcher", "-o", self.out(), "--app-name", "A", "--public-key", "30820122zz"],
+             "hexadecimal DER text"),
+            (["launcher", "-o", self.out(), "--app-name", "A", "--public-key", "00ff"], "hexadecimal DER text"),
+            (["launcher", "-o", self.out(), "--app-name", "A", "--public-key", private_hex], "is a private key"),
             (["inspect", harness.LAUNCHER], "holds no wrapper tail"),
+            (["inspect", self.sandbox.work], "Is a directory"),
+            (["launcher", "-o", self.out(), "--app-name", "A", "--param-file", "x=" + self.sandbox.work],
+             "Is a directory"),
         ]
         for args, message in cases:
             with self.subTest(args=args[:4]):

@@ -1,6 +1,7 @@
 #include "launcher/tail.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <random>
 
@@ -86,6 +87,21 @@ TEST(ScanToMarker, RealFileIsLeftJustAfterTheMarker) {
   CaptureStdout();
   EXPECT_EQ(scanToMarker(f, marker, "Params"), -1);
   EXPECT_NE(GetCapturedStdout().find("Could not find marker: Params\n"), std::string::npos);
+  std::fclose(f);
+}
+
+TEST(ScanToMarker, PipeIsLeftJustAfterTheMarker) {
+  // A pipe cannot seek back, so the scan must not read ahead of the marker.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const std::string bytes = "head" + kParamsBytes + std::string("3\0name\0", 7);
+  ASSERT_EQ(write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  close(fds[1]);
+  FILE* f = fdopen(fds[0], "rb");
+  ASSERT_NE(f, nullptr);
+  const std::vector<unsigned char> marker(kParamsBytes.begin(), kParamsBytes.end());
+  EXPECT_EQ(scanToMarker(f, marker, "Params"), 4 + 64);
+  EXPECT_EQ(std::fgetc(f), '3');
   std::fclose(f);
 }
 

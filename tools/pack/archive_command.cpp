@@ -1,4 +1,6 @@
 // velmoran-pack archive: a folder tree as an archive file.
+#include <sys/stat.h>
+
 #include <cinttypes>
 #include <cstdio>
 
@@ -81,9 +83,11 @@ int runArchive(const std::vector<std::string>& argv) {
     if (o.lzma) sink = std::make_unique<LzmaSink>(std::move(sink));
     stats = writeArchive(o.folder, *sink, o.archive, o.output);
   } catch (const UsageError&) {
-    // A partial archive cut at an entry boundary reads as a complete, unsigned one.
+    // A cut-off archive must not stay behind where a finished one is expected.
+    // Only a regular file is removed: the output may be a device such as /dev/null.
     sink.reset();
-    std::remove(o.output.c_str());
+    struct stat st {};
+    if (stat(o.output.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(o.output.c_str());
     throw;
   }
   std::printf("Wrote %s: %" PRId64 " entries, %" PRId64 " archive bytes%s%s\n", o.output.c_str(), stats.entries,

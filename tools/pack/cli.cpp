@@ -1,9 +1,11 @@
 #include "cli.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+
+#include "util/file.h"
 
 namespace velmoran::pack {
 
@@ -55,10 +57,17 @@ std::string Args::positional() {
   return arg;
 }
 
+// Through stdio, whose read errors (a folder given as a file) come back as
+// ferror: the stream iterators threw them past the commands' error handling.
 std::vector<unsigned char> readWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  const FilePtr in = openFile(path.c_str(), "rb");
   if (!in) fail("cannot read " + path + ": " + std::strerror(errno));
-  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+  std::vector<unsigned char> bytes;
+  unsigned char buffer[65536];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, in.get())) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
+  if (std::ferror(in.get())) fail("cannot read " + path + ": " + std::strerror(errno));
+  return bytes;
 }
 
 void writeWholeFile(const std::string& path, const std::vector<unsigned char>& bytes) {

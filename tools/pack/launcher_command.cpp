@@ -6,6 +6,7 @@
 #include <climits>
 #include <optional>
 
+#include "archive/signature.h"
 #include "cli.h"
 #include "launcher/tail.h"
 #include "layout.h"
@@ -68,10 +69,17 @@ void checkVersion(const char* what, const std::string& v) {
   }
 }
 
-void checkComponentName(const char* what, const std::string& name) {
-  if (name.find_first_of("-/") != std::string::npos || name == "." || name == "..") {
-    fail(std::string(what) + " '" + name + "' must not contain '-' or '/'");
-  }
+// The launcher decodes the key text only up to its first non-hex character and
+// rejects every signed archive when the key does not import, so a text it
+// cannot use is refused here. A private key would be published in the file.
+void checkPublicKey(const std::string& hex) {
+  if (hex.empty()) return;
+  const char* expected = "the public key must be the hexadecimal DER text that 'velmoran-pack keygen' prints";
+  if (hex.size() % 2 != 0 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) fail(expected);
+  const std::vector<unsigned char> der = hexToBytes(hex);
+  const RsaKeyPtr key = loadDEREncodedPublicKey(der.data(), static_cast<int>(der.size()));
+  if (!key) fail(expected);
+  if (key->type != PK_PUBLIC) fail("the key given is a private key; give the public key that 'velmoran-pack keygen' prints");
 }
 
 Param splitParam(const std::string& text) {
@@ -136,6 +144,20 @@ Options parse(const std::vector<std::string>& argv) {
   if (o.header.appName.empty()) fail("no application name given (--app-name NAME)");
   if (o.stub.empty()) o.stub = defaultStub();
   checkComponentName("application name", o.header.appName);
+  checkPublicKey(o.header.signaturePublicKey);
+  // The launcher reads anything but these as a default (home folder install,
+  // splash override forbidden), so a typo would pass unnoticed until install time.
+  const std::string& type = o.header.installType;
+  if (type != "perm_all" && type != "perm_user" && type != "temporary") {
+    fail("--install-type must be perm_all, perm_user or temporary; got '" + type + "'");
+  }
+  if (o.header.canOverrideSplash != "0" && o.header.canOverrideSplash != "1") {
+    fail("--can-override-splash must be 0 or 1; got '" + o.header.canOverrideSplash + "'");
+  }
+  const std::string& ms = o.header.minSplashMs;
+  if (ms.empty() || ms.size() > 9 || ms.find_first_not_of("0123456789") != std::string::npos) {
+    fail("--min-splash-ms must be a number of milliseconds; got '" + ms + "'");
+  }
   checkVersion("--app-version", o.header.appVersion);
   checkVersion("--jre-version", o.header.jreVersion);
   checkVersion("--gu-version", o.header.guVersion);

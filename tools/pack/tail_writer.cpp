@@ -6,6 +6,7 @@
 #include "cli.h"
 #include "launcher/tail.h"
 #include "util/fields.h"
+#include "util/paths.h"
 
 namespace velmoran::pack {
 
@@ -16,6 +17,30 @@ void checkFieldFits(const std::string& what, const std::string& value, std::size
          std::to_string(readerSize - 2));
   }
 }
+
+void checkComponentName(const std::string& what, const std::string& name) {
+  if (name.size() > kMaxPathLength) {
+    fail(what + " is " + std::to_string(name.size()) + " characters long; the launcher takes at most " +
+         std::to_string(kMaxPathLength));
+  }
+  if (name.find_first_of("-/") != std::string::npos || name == "." || name == "..") {
+    fail(what + " '" + name + "' must not contain '-' or '/'");
+  }
+}
+
+namespace {
+
+bool isPlainBase64(const std::string& text) {
+  if (text.size() % 4 != 0) return false;
+  const std::size_t pad = text.find('=');
+  const std::size_t body = pad == std::string::npos ? text.size() : pad;
+  if (text.size() - body > 2 || text.find_first_not_of('=', body) != std::string::npos) return false;
+  static constexpr const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const std::size_t other = text.find_first_not_of(kAlphabet);
+  return (other == std::string::npos ? text.size() : other) == body;
+}
+
+}  // namespace
 
 void appendField(Bytes& out, const std::string& text) {
   out.insert(out.end(), text.begin(), text.end());
@@ -36,6 +61,13 @@ Bytes buildParamsArea(const std::vector<Param>& params) {
   for (const auto& [name, value] : params) {
     checkFieldFits("parameter name '" + name.substr(0, 40) + "'", name, kParamNameSize);
     checkFieldFits("value of parameter '" + name + "'", value, kParamValueSize);
+    // The launcher takes jre_name as the JRE's component name.
+    if (name == "jre_name") checkComponentName("JRE name (parameter jre_name)", value);
+    // The launcher decodes splash_image without skipping line breaks; any text
+    // that is not plain Base64 leaves it with no image or a garbled one.
+    if (name == "splash_image" && !isPlainBase64(value)) {
+      fail("parameter splash_image must be Base64 on one line (as 'base64 -w0' writes it)");
+    }
     appendField(area, name);
     appendField(area, value);
   }

@@ -17,6 +17,10 @@ using Param = std::pair<std::string, std::string>;
 // reader keeps at most size - 2 characters without shifting the next field.
 void checkFieldFits(const std::string& what, const std::string& value, std::size_t readerSize);
 
+// Component names (the application's, the JRE's) are fields of version folder
+// names, which the launcher splits at "-".
+void checkComponentName(const std::string& what, const std::string& name);
+
 void appendField(Bytes& out, const std::string& text);
 // One entry record: type, path, and unless it is a folder (type 1) the length and the data.
 void appendEntry(Bytes& out, int type, const std::string& path, std::span<const unsigned char> data);
