@@ -122,6 +122,8 @@ class Signing(unittest.TestCase):
                            (["sign", "--key", self.data_file, "--digest", "00" * 64], "not an RSA key"),
                            (["sign", "--key", self.key_file, "--file", self.data_file, "--length", "999999"],
                             "ends before"),
+                           (["sign", "--key", self.key_file, "--file", self.data_file, "--offset", "99999999"],
+                            "ends before the offset"),
                            (["keygen"], "no private key file")]:
             proc = pack(*args, check=False)
             self.assertEqual(proc.returncode, 1, args)

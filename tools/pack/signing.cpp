@@ -1,5 +1,7 @@
 #include "signing.h"
 
+#include <sys/stat.h>
+
 #include <tomcrypt.h>
 
 #include <algorithm>
@@ -111,6 +113,10 @@ Digest mixedDigestOf(std::span<const unsigned char> bytes) {
 Digest mixedDigestOfFile(const std::string& path, uint64_t offset, std::optional<uint64_t> length) {
   FilePtr in = openFile(path.c_str(), "rb");
   if (!in) fail("cannot read " + path + ": " + std::strerror(errno));
+  struct stat st {};
+  if (fstat(fileno(in.get()), &st) == 0 && S_ISREG(st.st_mode) && offset > static_cast<uint64_t>(st.st_size)) {
+    fail(path + " ends before the offset " + std::to_string(offset));
+  }
   if (fseeko(in.get(), static_cast<off_t>(offset), SEEK_SET) != 0) fail("cannot seek in " + path);
   hash_state md;
   if (!initHash(md)) fail("cannot register the mixed hash");
