@@ -83,9 +83,19 @@ inline std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
-// The text of a log record without its "+<ms> " prefix.
-inline std::string recordText(const std::string& line) {
-  return line.size() >= 10 && line[0] == '+' ? line.substr(10) : line;
+// Log output with each record's "+<ms> " prefix removed, so texts compare whole.
+inline std::string withoutPrefixes(const std::string& out) {
+  std::string text;
+  std::size_t start = 0;
+  while (start < out.size()) {
+    std::size_t end = out.find('\n', start);
+    end = end == std::string::npos ? out.size() : end + 1;
+    std::string line = out.substr(start, end - start);
+    if (line.size() >= 10 && line[0] == '+' && line[1] >= '0' && line[1] <= '9') line.erase(0, 10);
+    text += line;
+    start = end;
+  }
+  return text;
 }
 
 }  // namespace velmoran::testutil

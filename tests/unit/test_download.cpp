@@ -1,6 +1,7 @@
 #include "net/download.h"
 
 #include "splash/splash.h"
+#include "test_support.h"
 #include "xvfb.h"
 
 #include <gtest/gtest.h>
@@ -118,14 +119,10 @@ class DownloadTest : public ::testing::Test {
                              "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
       unsetenv(name);
     }
-    char pattern[] = "/tmp/velmoran-download-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
   }
   void TearDown() override {
     setDownloadTimeouts(30, 60);
     unsetenv("http_proxy");
-    fs::remove_all(dir_);
   }
 
   static std::string url(const std::string& path) { return server_->url(path); }
@@ -156,7 +153,8 @@ class DownloadTest : public ::testing::Test {
   }
 
   static inline std::unique_ptr<HttpServer> server_;
-  fs::path dir_;
+  testutil::TempDir temp_;
+  fs::path dir_ = temp_.path();
 };
 
 const std::string kRetryLine = "[HttpDownloader] Initial download failed. Retrying...\n";

@@ -10,33 +10,18 @@
 #include <string>
 
 #include "splash/splash.h"
+#include "test_support.h"
 #include "util/log.h"
 
 namespace velmoran {
 namespace {
 
 namespace fs = std::filesystem;
+using testutil::withoutPrefixes;
 using namespace std::string_literals;
 
 const std::string kPlus(48, '+');
 const std::string kMinus(48, '-');
-
-// The records without their "+<ms>" prefixes, so texts can be compared whole.
-std::string withoutPrefixes(const std::string& out) {
-  std::string text;
-  std::size_t start = 0;
-  while (start < out.size()) {
-    std::size_t end = out.find('\n', start);
-    end = end == std::string::npos ? out.size() : end + 1;
-    std::string line = out.substr(start, end - start);
-    if (line.size() >= 10 && line[0] == '+' && std::isdigit(static_cast<unsigned char>(line[1]))) {
-      line.erase(0, 10);
-    }
-    text += line;
-    start = end;
-  }
-  return text;
-}
 
 struct Section {
   DynamicParams params;
@@ -185,11 +170,9 @@ void PrintTo(const OverrideCase& c, std::ostream* os) {
 class JreOverrideTest : public ::testing::TestWithParam<OverrideCase> {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/velmoran-override-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    master_ = pattern;
+    master_ = temp_.path();
   }
-  void TearDown() override { fs::remove_all(master_); }
+  testutil::TempDir temp_;
   fs::path master_;
 };
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "png_write.h"
+#include "test_support.h"
 #include "xvfb.h"
 
 namespace velmoran {
@@ -29,14 +30,13 @@ class PngImageTest : public ::testing::Test {
     ASSERT_FALSE(name.empty()) << "no Xvfb";
     display_ = XOpenDisplay(name.c_str());
     ASSERT_NE(display_, nullptr);
-    char pattern[] = "/tmp/velmoran-png-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    temp_ = std::make_unique<testutil::TempDir>();
+    dir_ = temp_->path();
   }
   static void TearDownTestSuite() {
     if (display_ != nullptr) XCloseDisplay(display_);
     display_ = nullptr;
-    fs::remove_all(dir_);
+    temp_.reset();
   }
   void SetUp() override { useVisual(DefaultVisual(display_, 0), DefaultDepth(display_, 0)); }
 
@@ -58,9 +58,11 @@ class PngImageTest : public ::testing::Test {
   }
 
   static Display* display_;
+  static std::unique_ptr<testutil::TempDir> temp_;
   static std::string dir_;
 };
 Display* PngImageTest::display_ = nullptr;
+std::unique_ptr<testutil::TempDir> PngImageTest::temp_;
 std::string PngImageTest::dir_;
 
 PngPicture picture(png_uint_32 width, png_uint_32 height, int colorType, int bitDepth,

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "png_write.h"
+#include "test_support.h"
 #include "xvfb.h"
 
 namespace velmoran {
@@ -70,23 +71,11 @@ void inFreshProcess(const std::function<void()>& scenario, const char* stderrPat
   EXPECT_EXIT(runAndReport(scenario), ::testing::ExitedWithCode(0), stderrPattern);
 }
 
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/velmoran-splash-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) path_ = pattern;
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
 
 uint32_t imageColour(int x, int y) { return uint32_t(x % 256) << 16 | uint32_t(y % 256) << 8 | 0x80; }
 
 // An RGB PNG whose pixel (x, y) is imageColour(x, y).
-std::string writeImage(const TempDir& dir, png_uint_32 width, png_uint_32 height) {
+std::string writeImage(const testutil::TempDir& dir, png_uint_32 width, png_uint_32 height) {
   testutil::PngPicture p;
   p.width = width;
   p.height = height;
@@ -96,7 +85,7 @@ std::string writeImage(const TempDir& dir, png_uint_32 width, png_uint_32 height
       p.rows.insert(p.rows.end(), {png_byte(c >> 16), png_byte(c >> 8), png_byte(c)});
     }
   }
-  const std::string path = dir.file("splash-" + std::to_string(width) + "x" + std::to_string(height) + ".png");
+  const std::string path = dir / ("splash-" + std::to_string(width) + "x" + std::to_string(height) + ".png");
   EXPECT_TRUE(testutil::writePng(path, p));
   return path;
 }
@@ -179,7 +168,7 @@ void startSplash(const std::string& image, int splashBuffer) {
 TEST(SplashTest, WithoutADisplayEverythingIsAQuietNoOp) {
   inFreshProcess(
       [] {
-        TempDir dir;
+        testutil::TempDir dir;
         const std::string image = writeImage(dir, 40, 30);
         unsetenv("DISPLAY");
         init();
@@ -207,7 +196,7 @@ TEST(SplashTest, WithoutADisplayEverythingIsAQuietNoOp) {
 TEST(SplashTest, WindowGrowsForTheBarAndDrawsImageFrameAndPercentages) {
   ASSERT_FALSE(testutil::testDisplay().empty());
   inFreshProcess([] {
-    TempDir dir;
+    testutil::TempDir dir;
     startSplash(writeImage(dir, 400, 300), 10);
     SplashSnapshot s = splashSnapshot();
     EXPECT_TRUE(s.hasImage);
@@ -253,7 +242,7 @@ TEST(SplashTest, WindowGrowsForTheBarAndDrawsImageFrameAndPercentages) {
 TEST(SplashTest, IndefiniteStripesMoveOnePixelPerRepaintThroughElevenPhases) {
   ASSERT_FALSE(testutil::testDisplay().empty());
   inFreshProcess([] {
-    TempDir dir;
+    testutil::TempDir dir;
     // 95 columns: the last tile is cut at the right edge.
     startSplash(writeImage(dir, 95, 40), 0);
     setProgress(-1);
@@ -292,15 +281,15 @@ TEST(SplashTest, IndefiniteStripesMoveOnePixelPerRepaintThroughElevenPhases) {
 TEST(SplashTest, ImageThatFailsToLoadIsNotDrawn) {
   ASSERT_FALSE(testutil::testDisplay().empty());
   inFreshProcess([] {
-    TempDir dir;
+    testutil::TempDir dir;
     const std::string good = writeImage(dir, 50, 40);
-    const std::string truncated = dir.file("truncated.png");
+    const std::string truncated = dir / "truncated.png";
     fs::copy_file(good, truncated);
     fs::resize_file(truncated, 60);
-    const std::string text = dir.file("text.png");
+    const std::string text = dir / "text.png";
     fs::copy_file("/proc/self/cmdline", text);
 
-    startSplash(dir.file("missing.png"), 10);
+    startSplash(dir / "missing.png", 10);
     EXPECT_FALSE(splashSnapshot().hasImage);
     EXPECT_EQ(windowSize(), std::make_pair(120u, 120u));
     Capture c = captureBuffer();
@@ -332,7 +321,7 @@ TEST(SplashTest, ImageThatFailsToLoadIsNotDrawn) {
 TEST(SplashTest, ShownWindowIsRepaintedByItsThreads) {
   ASSERT_FALSE(testutil::testDisplay().empty());
   inFreshProcess([] {
-    TempDir dir;
+    testutil::TempDir dir;
     startSplash(writeImage(dir, 400, 300), 10);
     const unsigned long window = splashSnapshot().window;
     showSplash();
@@ -374,7 +363,7 @@ TEST(SplashTest, ShownWindowIsRepaintedByItsThreads) {
 // the launcher carries on.
 TEST(SplashTest, SurvivesXErrorsAndALostServer) {
   inFreshProcess([] {
-    TempDir dir;
+    testutil::TempDir dir;
     const std::string image = writeImage(dir, 60, 40);
     auto server = testutil::XvfbServer::start();
     ASSERT_NE(server, nullptr);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "test_support.h"
 #include "util/log.h"
 
 namespace velmoran::testutil {
@@ -23,15 +24,9 @@ class LogCapture {
   std::string text() const {
     std::fflush(file_);
     std::rewind(file_);
-    std::string out, line;
-    int c;
-    while ((c = std::fgetc(file_)) != EOF) {
-      line.push_back(static_cast<char>(c));
-      if (c != '\n') continue;
-      out += line.size() > 10 && line[0] == '+' && line[9] == ' ' ? line.substr(10) : line;
-      line.clear();
-    }
-    return out + line;
+    std::string out;
+    for (int c; (c = std::fgetc(file_)) != EOF;) out.push_back(static_cast<char>(c));
+    return withoutPrefixes(out);
   }
   bool contains(const std::string& part) const { return text().find(part) != std::string::npos; }
 
