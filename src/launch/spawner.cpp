@@ -1,11 +1,15 @@
 #include "launch/spawner.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 
+#include "util/file.h"
 #include "util/log.h"
 
 extern char** environ;
@@ -32,15 +36,54 @@ void addSpawnerArg(Spawner& spawner, const std::string& arg) {
   logMessage("[Spawner] Appended argument %s\n", arg.c_str());
 }
 
-int runSpawnerAndWait(const Spawner& spawner) {
-  char** envp = getEnvP();
+namespace {
+
+struct SpawnAttributes {
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_t actions;
+  SpawnAttributes() {
+    posix_spawnattr_init(&attr);
+    posix_spawn_file_actions_init(&actions);
+  }
+  ~SpawnAttributes() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+  }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+};
+
+}  // namespace
+
+int startProcess(const std::vector<std::string>& args, pid_t& pid, int stdoutFd) {
+  if (args.empty()) return EINVAL;
   std::vector<char*> argv;
-  argv.reserve(spawner.args.size() + 1);
-  for (const std::string& arg : spawner.args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.reserve(args.size() + 1);
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
+  SpawnAttributes spawn;
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  int error = posix_spawnattr_setsigdefault(&spawn.attr, &defaults);
+  if (error == 0) error = posix_spawnattr_setflags(&spawn.attr, POSIX_SPAWN_SETSIGDEF);
+  if (error == 0 && stdoutFd >= 0) error = posix_spawn_file_actions_adddup2(&spawn.actions, stdoutFd, STDOUT_FILENO);
+  if (error != 0) return error;
+  return posix_spawn(&pid, argv[0], &spawn.actions, &spawn.attr, argv.data(), getEnvP());
+}
+
+pid_t waitForProcess(pid_t pid, int& status) {
+  pid_t waited;
+  do {
+    waited = waitpid(pid, &status, 0);
+  } while (waited < 0 && errno == EINTR);
+  return waited;
+}
+
+int runSpawnerAndWait(const Spawner& spawner) {
   pid_t pid = 0;
-  const int error = argv[0] == nullptr ? EINVAL : posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp);
+  const int error = startProcess(spawner.args, pid);
   if (error != 0) {
     logMessage("Launch Error %d.\n", error);
     return -1;
@@ -48,10 +91,7 @@ int runSpawnerAndWait(const Spawner& spawner) {
   logMessage("Spawn call returned %d.\n", 0);
 
   int status = 0;
-  pid_t waited;
-  do {
-    waited = waitpid(pid, &status, 0);
-  } while (waited < 0 && errno == EINTR);
+  const pid_t waited = waitForProcess(pid, status);
   logMessage("Spawn call done %d %d.\n", static_cast<int>(waited), status);
   if (waited < 0) {
     logMessage("[Spawner] runSpawnerAndWait returned %d\n", -1);
@@ -69,24 +109,32 @@ void deleteSpawner(SpawnerPtr& spawner) { spawner.reset(); }
 
 char** getEnvP() { return environ; }
 
-namespace {
-struct PipeCloser {
-  void operator()(FILE* f) const noexcept {
-    if (f != nullptr) pclose(f);
-  }
-};
-}  // namespace
-
+// The command goes to /bin/sh -c, as popen would hand it over, but through
+// startProcess so the shell and what it runs get SIGPIPE at its default.
 std::optional<std::string> runCommandGetOutput(const std::string& commandLine) {
   std::fflush(nullptr);  // the child shares our streams; keep its output after ours
-  std::unique_ptr<FILE, PipeCloser> pipe(popen(commandLine.c_str(), "r"));
-  if (!pipe) return std::nullopt;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+  UniqueFd readEnd(fds[0]);
+  pid_t pid = 0;
+  {
+    UniqueFd writeEnd(fds[1]);
+    if (startProcess({"/bin/sh", "-c", commandLine}, pid, writeEnd.get()) != 0) return std::nullopt;
+  }
   std::string output;
   output.reserve(10000);
   char piece[4096];
-  std::size_t n;
-  while ((n = std::fread(piece, 1, sizeof piece, pipe.get())) > 0) output.append(piece, n);
-  pipe.reset();
+  for (;;) {
+    const ssize_t n = read(readEnd.get(), piece, sizeof piece);
+    if (n > 0) {
+      output.append(piece, static_cast<std::size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  readEnd.reset();
+  int status = 0;
+  waitForProcess(pid, status);
   while (!output.empty() && (output.back() == ' ' || output.back() == '\n' || output.back() == '\r')) {
     output.pop_back();
   }

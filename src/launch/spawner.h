@@ -3,6 +3,8 @@
 // captures what it prints.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -31,6 +33,15 @@ void addSpawnerArg(Spawner& spawner, const std::string& arg);
 // when a signal ended it.
 int runSpawnerAndWait(const Spawner& spawner);
 void deleteSpawner(SpawnerPtr& spawner);
+
+// Starts argv[0] (a path, no search) with argv and the launcher's environment,
+// working folder and streams, standard output optionally replaced by
+// stdoutFd. The child gets SIGPIPE at its default again: the launcher ignores
+// it, and an ignored signal would be inherited across exec. 0, or the error
+// number of the failed start.
+int startProcess(const std::vector<std::string>& argv, pid_t& pid, int stdoutFd = -1);
+// Waits for the child, through interruptions; -1 when it cannot be waited for.
+pid_t waitForProcess(pid_t pid, int& status);
 char** getEnvP();
 
 // Runs the command line through the shell and returns its standard output,

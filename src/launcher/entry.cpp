@@ -9,10 +9,12 @@
 #include "launcher/driver.h"
 #include "util/exit.h"
 #include "util/paths.h"
+#include "util/signals.h"
 
 namespace velmoran {
 
 void run(int argc, char** argv) {
+  ignoreSigpipe();
   const bool prepareOnly = argc > 0 && std::strcmp(argv[argc - 1], kPrepareOnlyArgument) == 0;
   std::printf("Extracting wrapper tail...\n");
   std::fflush(stdout);

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "splash/png_image.h"
+#include "util/signals.h"
 
 namespace velmoran {
 namespace {
@@ -191,6 +192,8 @@ void startThread(void* (*body)(void*)) {
 _XDisplay* getDisplay() {
   if (connectionLost) return nullptr;
   if (Display* open = displayConnection.load()) return open;
+  // A server that goes away must end only the splash, not the run writing to it.
+  ignoreSigpipe();
   if (XInitThreads() == 0) std::puts("Warning: XInitThread failed!");
   XSetErrorHandler(logXError);
   XSetIOErrorHandler(noteLostConnection);

@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 
 #include <string>
 
 #include "log_capture.h"
+#include "util/signals.h"
 #include "test_support.h"
 
 namespace velmoran {
@@ -101,6 +103,18 @@ TEST(Spawner, HoldsAtMost499Entries) {
   EXPECT_TRUE(log.contains("[Spawner] WARNING: couldn't append argument refused\n"));
   EXPECT_EQ(spawner->args.size(), kSpawnerSlots - 1);
   EXPECT_EQ(runSpawnerAndWait(*spawner), 495 % 256);
+}
+
+// The launcher ignores SIGPIPE; what it starts must not inherit that, or a
+// pipeline in a child would never end by it.
+TEST(Spawner, ChildrenGetTheDefaultSigpipeBack) {
+  ignoreSigpipe();
+  const std::string sigpipeIgnored =
+      "m=$(sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status); [ $(( 0x$m & 0x1000 )) -ne 0 ]";
+  LogCapture log;
+  EXPECT_EQ(runShell(sigpipeIgnored), 1);
+  EXPECT_EQ(runCommandGetOutput(sigpipeIgnored + " && echo ignored || echo default"), "default");
+  std::signal(SIGPIPE, SIG_DFL);
 }
 
 struct OutputCase {

@@ -1,0 +1,9 @@
+#include "util/signals.h"
+
+#include <csignal>
+
+namespace velmoran {
+
+void ignoreSigpipe() { std::signal(SIGPIPE, SIG_IGN); }
+
+}  // namespace velmoran
