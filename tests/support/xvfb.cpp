@@ -58,7 +58,8 @@ pid_t lockHolder(int number) {
 // exited (another server got the number first) or never answered. The lock
 // check keeps us from mistaking a concurrent test's server for ours.
 bool waitUntilReady(pid_t& pid, int number, const std::string& name) {
-  for (int attempt = 0; attempt < 200; ++attempt) {
+  // A minute: a loaded machine can take seconds to start a server.
+  for (int attempt = 0; attempt < 1200; ++attempt) {
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == pid) {
       pid = 0;  // reaped: nothing left to stop

@@ -139,12 +139,15 @@ int mapState() {
 }
 
 // Polls until check() holds, for what the repaint threads do on their own.
+// The deadline is for a loaded machine (ThreadSanitizer, parallel tests on
+// two cores); a condition that holds ends the wait at once.
 bool eventually(const std::function<bool()>& check) {
-  for (int i = 0; i < 200; ++i) {
-    if (check()) return true;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!check()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  return false;
+  return true;
 }
 
 // The bar's documented rows across the whole width, for a percentage.
