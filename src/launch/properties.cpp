@@ -1,5 +1,9 @@
 #include "launch/properties.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "util/clock.h"
 #include "util/exit.h"
 #include "util/file.h"
@@ -52,28 +56,46 @@ std::string makeLaunchPropertiesFile(const std::string& folder) {
   return path;
 }
 
+namespace {
+
+// One attempt: the whole content written, flushed and closed. A file that
+// could not be written whole is removed, so the Java program is never handed
+// a truncated one.
+bool writeWhole(const PropertiesBlock& block, const std::string& path) {
+  FilePtr file = openFile(path.c_str(), "wb");
+  if (!file) return false;
+  logMessage("[Extractor] Writing to file\n");
+  const std::string& content = block.content();
+  bool written = std::fwrite(content.data(), 1, content.size(), file.get()) == content.size();
+  written = std::fflush(file.get()) == 0 && written;
+  written = std::fclose(file.release()) == 0 && written;
+  if (written) return true;
+  const int error = errno;
+  std::remove(path.c_str());
+  logMessage("[Extractor] Unable to write %s: %s\n", path.c_str(), std::strerror(error));
+  return false;
+}
+
+}  // namespace
+
 std::string writeLaunchPropertiesFile(const PropertiesBlock& block, const std::string& appDir) {
   logMessage("[Extractor] Writing launch properties file\n");
   std::string path = makeLaunchPropertiesFile(appDir);
   logMessage("[Extractor] Writing launch properties to %s\n", path.c_str());
   logMessage("[Extractor] Launch properties length is %d\n", propsLen(block));
 
-  FilePtr file = openFile(path.c_str(), "wb");
-  for (int retry = 0; !file && retry < 5; ++retry) {
+  // A failed write counts as a failed attempt, as a failed open does.
+  bool written = writeWhole(block, path);
+  for (int retry = 0; !written && retry < 5; ++retry) {
     path = makeLaunchPropertiesFile(appDir);
     logMessage("[Retry] Writing launch properties to %s\n", path.c_str());
-    file = openFile(path.c_str(), "wb");
-    if (!file) millisleep(500);
+    written = writeWhole(block, path);
+    if (!written) millisleep(500);
   }
-  if (!file) {
+  if (!written) {
     logError("Unable to write Launch Properties file! Cannot run!\n");
     endRun(99);
   }
-
-  logMessage("[Extractor] Writing to file\n");
-  std::fwrite(block.content().data(), 1, block.content().size(), file.get());
-  std::fflush(file.get());
-  file.reset();
   logMessage("[Extractor] Finished writing launch properties file\n");
   return path;
 }

@@ -1,11 +1,15 @@
 #include "launch/properties.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <csignal>
 #include <regex>
 
 #include "test_support.h"
+#include "util/file.h"
 
 namespace velmoran {
 namespace {
@@ -80,33 +84,58 @@ TEST(LaunchPropertiesFile, HoldsExactlyTheContentBytes) {
   EXPECT_NE(out.find("[Extractor] Finished writing launch properties file\n"), std::string::npos);
 }
 
-TEST(LaunchPropertiesFile, UnwritableFolderEndsTheRunWith99AfterSixAttempts) {
-  EXPECT_EXIT(
-      {
-        PropertiesBlock block;
-        writeLaunchPropertiesFile(block, "/proc/velmoran-no-such-folder");
-      },
-      ::testing::ExitedWithCode(99), "");
+// Each attempt fails: the open (a folder that refuses new files), or the
+// write after it (a disk that stays full; a file size limit stands in for it).
+struct UnwritableCase {
+  const char* name;
+  bool diskFull;
+};
+
+class UnwritableLaunchProperties : public ::testing::TestWithParam<UnwritableCase> {};
+
+TEST_P(UnwritableLaunchProperties, EndsTheRunWith99AfterSixAttempts) {
   TempDir dir;
-  const std::string log = dir / "out";
-  // The retry records and the closing error, checked in a child's captured output.
+  // The child's output goes through a pipe: a file would fall under the size limit too.
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const std::string folder = GetParam().diskFull ? dir / "app" : "/proc/velmoran-no-such-folder";
+  mkdir((dir / "app").c_str(), 0755);
   const pid_t pid = fork();
   if (pid == 0) {
-    freopen(log.c_str(), "w", stdout);
+    dup2(out[1], STDOUT_FILENO);
+    if (GetParam().diskFull) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{8, 8};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     PropertiesBlock block;
-    writeLaunchPropertiesFile(block, "/proc/velmoran-no-such-folder");
+    addStaticProperty(block, "app_dir", std::string(100, 'x'));
+    writeLaunchPropertiesFile(block, folder);
+    std::_Exit(0);
   }
+  close(out[1]);
+  std::string text;
+  char piece[4096];
+  for (ssize_t n; (n = read(out[0], piece, sizeof piece)) > 0;) text.append(piece, static_cast<std::size_t>(n));
+  close(out[0]);
   int status = 0;
   waitpid(pid, &status, 0);
-  const std::string text = readFile(log);
   std::size_t retries = 0;
   for (std::size_t at = 0; (at = text.find("[Retry] Writing launch properties to", at)) != std::string::npos; ++at) {
     ++retries;
   }
   EXPECT_EQ(retries, 5u);
   EXPECT_NE(text.find("Unable to write Launch Properties file! Cannot run!"), std::string::npos);
+  EXPECT_EQ(text.find("Finished writing launch properties file"), std::string::npos);
+  ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 99);
+  // No truncated file is left for anyone to take as written.
+  EXPECT_EQ(countFolderEntries((dir / "app").c_str()), 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(Attempts, UnwritableLaunchProperties,
+                         ::testing::Values(UnwritableCase{"OpenRefused", false}, UnwritableCase{"DiskFull", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace velmoran
