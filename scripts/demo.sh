@@ -46,11 +46,8 @@ echo "== Making the launcher file"
 
 echo
 echo "== Running it in a sandbox (home and /opt are folders under $work)"
-home=$(getent passwd "$(id -u)" | cut -d: -f6)
 set +e
-unshare --mount --propagation private sh -c \
-  'mount --bind "$1" "$2" && mount --bind "$3" /opt && exec "$4" "$5"' sh \
-  "$work/home" "$home" "$work/opt" "$launcher" demo-argument
+bash "$root/scripts/sandbox.sh" "$work/home" "$work/opt" "$work" "$launcher" demo-argument
 status=$?
 set -e
 echo

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libcurl4-openssl-dev libpng-dev libtomcrypt-dev libtommath-dev libx11-dev liblzma-dev
   xvfb x11-utils xz-utils
-  googletest libgtest-dev libbenchmark-dev libssl-dev
+  libgtest-dev libgmock-dev libssl-dev
   openjdk-17-jdk-headless python3 python3-pycryptodome
   util-linux
 )

@@ -8,7 +8,6 @@ never touched.
 """
 
 import os
-import pwd
 import shutil
 import subprocess
 import tempfile
@@ -20,6 +19,7 @@ SOURCE_DIR = os.environ.get("VELMORAN_SOURCE_DIR") or os.path.join(os.path.dirna
 LAUNCHER = os.path.join(BUILD_DIR, "velmoran-launcher")
 PACK = os.path.join(BUILD_DIR, "velmoran-pack")
 LZMA64 = os.path.join(BUILD_DIR, "lzma64")
+SANDBOX = os.path.join(SOURCE_DIR, "scripts", "sandbox.sh")
 
 PLACEHOLDER_UPDATE_URL = "http://127.0.0.255/"
 
@@ -54,7 +54,6 @@ class Sandbox:
         self.work = os.path.join(self.root, "work")
         for d in (self.home, self.opt, self.work):
             os.makedirs(d)
-        self.real_home = pwd.getpwuid(os.getuid()).pw_dir
 
     def close(self):
         shutil.rmtree(self.root, ignore_errors=True)
@@ -66,16 +65,15 @@ class Sandbox:
 
     def run(self, launcher, *args, env=None, cwd=None, timeout=300, invoke_as=None):
         """Runs a launcher file inside the sandbox; returns the completed process."""
-        script = ('set -e; mount --bind "$1" "$2"; mount --bind "$3" /opt; shift 3; '
-                  'cd "$1"; shift; exec "$@"')
-        argv0 = invoke_as or launcher
-        cmd = ["unshare", "--mount", "--propagation", "private", "sh", "-c", script, "sh",
-               self.home, self.real_home, self.opt, cwd or self.work, argv0, *map(str, args)]
+        cmd = [SANDBOX, self.home, self.opt, cwd or self.work, invoke_as or launcher, *map(str, args)]
         run_env = dict(os.environ)
         run_env.pop("DISPLAY", None)
         if env:
             run_env.update(env)
-        return subprocess.run(cmd, capture_output=True, text=True, env=run_env, timeout=timeout)
+        proc = subprocess.run(cmd, capture_output=True, text=True, env=run_env, timeout=timeout)
+        if proc.returncode == 125 and proc.stderr.startswith("sandbox:"):
+            raise AssertionError(proc.stderr.strip())
+        return proc
 
 
 class SandboxTest(unittest.TestCase):

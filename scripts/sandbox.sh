@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Runs a command with a home folder and an /opt of its own: a private mount
+# namespace in which HOME_DIR is bound over the user's home folder (from the
+# password database, as the launcher finds it) and OPT_DIR over /opt, so the
+# real ones are never touched.
+# Usage: scripts/sandbox.sh HOME_DIR OPT_DIR WORK_DIR COMMAND [ARGS...]
+#
+# As root this is a plain mount namespace. A normal user gets one inside user
+# namespaces of their own where the kernel allows them, otherwise through
+# passwordless sudo (dropping back to the user for the command).
+set -euo pipefail
+if [ $# -lt 4 ]; then
+  echo "usage: scripts/sandbox.sh HOME_DIR OPT_DIR WORK_DIR COMMAND [ARGS...]" >&2
+  exit 2
+fi
+home=$1 opt=$2 work=$3
+shift 3
+uid=$(id -u)
+gid=$(id -g)
+real_home=$(getent passwd "$uid" | cut -d: -f6)
+if [ -z "$real_home" ]; then
+  echo "sandbox: user $uid has no home folder in the password database" >&2
+  exit 125
+fi
+binds='set -e; mount --bind "$1" "$2"; mount --bind "$3" /opt; cd "$4"; shift 4'
+
+if [ "$uid" -eq 0 ]; then
+  exec unshare --mount --propagation private \
+    sh -c "$binds; exec \"\$@\"" sh "$home" "$real_home" "$opt" "$work" "$@"
+fi
+# Mounting needs root in the namespace; a second user namespace inside it
+# then maps the user back, so the command runs with its own uid and home.
+if unshare --user --map-root-user --mount true 2>/dev/null; then
+  exec unshare --user --map-root-user --mount --propagation private \
+    sh -c "$binds; exec unshare --user --map-user=$uid --map-group=$gid \"\$@\"" \
+    sh "$home" "$real_home" "$opt" "$work" "$@"
+fi
+if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+  exec sudo -n -E unshare --mount --propagation private \
+    sh -c "$binds; exec setpriv --reuid=$uid --regid=$gid --init-groups \"\$@\"" \
+    sh "$home" "$real_home" "$opt" "$work" "$@"
+fi
+echo "sandbox: cannot make a private mount namespace as $(id -un): this kernel refuses user" \
+  "namespaces and sudo asks for a password; run the command as root (sudo $0 ...)" >&2
+exit 125
