@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "install/fileops.h"
 #include "launch/spawner.h"
@@ -44,8 +45,13 @@ std::string getUnpack200Executable(const std::string& jreFolder) {
 }
 
 std::string parseJavaVersionBanner(const std::string& banner) {
-  const auto open = banner.find('"');
-  if (open == std::string::npos) return "0";
+  // Standard error is read too, so a "Picked up _JAVA_OPTIONS: ..." line with
+  // quotes of its own can come first: the version is the first quoted text
+  // after the banner's `version "`.
+  constexpr std::string_view kVersionQuote = "version \"";
+  const auto anchor = banner.find(kVersionQuote);
+  if (anchor == std::string::npos) return "0";
+  const auto open = anchor + kVersionQuote.size() - 1;
   const auto close = banner.find('"', open + 1);
   const std::string quoted = banner.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
   // Up to Java 8 the feature version is the second component (1.8.0_292);

@@ -56,6 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
         BannerCase{"echo 'Picked up JAVA_TOOL_OPTIONS: -Dx=1.2' >&2; echo 'openjdk version \"21.0.1\"' >&2", "21",
                    "17", true},
         BannerCase{"echo 'openjdk version \"18-ea\"' >&2", "18-ea", "18", true},
+        BannerCase{"echo 'Picked up _JAVA_OPTIONS: -Dname=\"1.2.3\"' >&2; echo 'openjdk version \"17.0.2\"' >&2",
+                   "17", "17", true},
         BannerCase{"exit 1", "0", "", true}, BannerCase{"exit 0", "0", "8", false},
         BannerCase{"echo 'no version here 1.2.3' >&2", "0", "1", false}));
 
