@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <vector>
@@ -138,92 +139,154 @@ bool copyFile(const std::string& source, const std::string& destination) {
   return true;
 }
 
-int copyFolder(const std::string& source, const std::string& destination) {
+namespace {
+
+// A folder met again on the way down: following links, a link to one of its
+// own ancestors would make the copy endless.
+struct FolderId {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const FolderId&) const = default;
+};
+
+// What stands at a destination path is replaced, never written through: a
+// link there would take the copy outside the destination.
+void dropDestinationLink(const std::string& path) {
+  if (kindOf(path) == EntryKind::Link) unlink(path.c_str());
+}
+
+int copyTree(const std::string& source, const std::string& destination, bool followLinks,
+             std::vector<FolderId>& ancestors) {
   checkPathLength(source);
   checkPathLength(destination);
   DirPtr dir = openDir(source.c_str());
-  if (!dir) {
+  struct stat self {};
+  if (!dir || fstat(dirfd(dir.get()), &self) != 0) {
     logMessage("[CopyFolder] SourceDir from '%s' is NULL\n", source.c_str());
     return 1;
   }
-  while (const dirent* entry = readdir(dir.get())) {
-    if (skippedEntry(entry->d_name)) continue;
-    const std::string from = setPath(source, entry->d_name);
-    const std::string to = setPath(destination, entry->d_name);
-    const EntryKind kind = kindOf(from);
-    if (kind == EntryKind::Folder) {
-      logMessage("[CopyFolder] Copying DIR %s\n", to.c_str());
-      if (const int made = makeDir(to); made != 0) {
-        logMessage(
-            "[CopyFolder] *************************** Failed to copy %s to %s (could not create "
-            "target folder)\n",
-            from.c_str(), to.c_str());
-        return made;
+  const FolderId id{self.st_dev, self.st_ino};
+  if (std::find(ancestors.begin(), ancestors.end(), id) != ancestors.end()) {
+    logMessage("[CopyFolder] *************************** %s leads back into a folder being copied\n",
+               source.c_str());
+    return 1;
+  }
+  ancestors.push_back(id);
+  const int result = [&] {
+    while (const dirent* entry = readdir(dir.get())) {
+      if (skippedEntry(entry->d_name)) continue;
+      const std::string from = setPath(source, entry->d_name);
+      const std::string to = setPath(destination, entry->d_name);
+      EntryKind kind = kindOf(from);
+      if (kind == EntryKind::Link && followLinks) {
+        struct stat target {};
+        if (stat(from.c_str(), &target) != 0) {
+          logMessage("[CopyFolder] Skipping %s: its link leads nowhere\n", from.c_str());
+          continue;
+        }
+        kind = S_ISDIR(target.st_mode) ? EntryKind::Folder : EntryKind::Other;
       }
-      if (const int copied = copyFolder(from, to); copied != 0) {
-        logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n",
-                   from.c_str(), to.c_str());
-        return copied;
+      dropDestinationLink(to);
+      if (kind == EntryKind::Folder) {
+        logMessage("[CopyFolder] Copying DIR %s\n", to.c_str());
+        if (const int made = makeDir(to); made != 0) {
+          logMessage(
+              "[CopyFolder] *************************** Failed to copy %s to %s (could not create "
+              "target folder)\n",
+              from.c_str(), to.c_str());
+          return made;
+        }
+        if (const int copied = copyTree(from, to, followLinks, ancestors); copied != 0) {
+          logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n", from.c_str(),
+                     to.c_str());
+          return copied;
+        }
+        continue;
       }
-      continue;
-    }
-    logMessage("[CopyFolder] Copying FILE %s\n", to.c_str());
-    if (kind == EntryKind::Link) {
-      if (!copyLink(from, to)) {
-        logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n",
-                   from.c_str(), to.c_str());
+      logMessage("[CopyFolder] Copying FILE %s\n", to.c_str());
+      if (kind == EntryKind::Link) {
+        if (!copyLink(from, to)) {
+          logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n", from.c_str(),
+                     to.c_str());
+          return 1;
+        }
+        continue;
+      }
+      FilePtr in = openFile(from.c_str(), "rb");
+      if (!in) {
+        logMessage("[CopyFolder] *************************** Unable to open source file for copy %s\n",
+                   from.c_str());
         return 1;
       }
-      continue;
+      FilePtr out = openFile(to.c_str(), "wb");
+      if (!out) {
+        logMessage("[CopyFolder] *************************** Unable to open destination file for copy %s\n",
+                   to.c_str());
+        return 1;
+      }
+      const bool copied = copyStream(in.get(), out.get());
+      if (!finishCopy(std::move(out), copied)) {
+        logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n", from.c_str(),
+                   to.c_str());
+        return 1;
+      }
     }
-    FilePtr in = openFile(from.c_str(), "rb");
-    if (!in) {
-      logMessage("[CopyFolder] *************************** Unable to open source file for copy %s\n",
-                 from.c_str());
-      return 1;
-    }
-    FilePtr out = openFile(to.c_str(), "wb");
-    if (!out) {
-      logMessage(
-          "[CopyFolder] *************************** Unable to open destination file for copy %s\n",
-          to.c_str());
-      return 1;
-    }
-    const bool copied = copyStream(in.get(), out.get());
-    if (!finishCopy(std::move(out), copied)) {
-      logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n", from.c_str(),
-                 to.c_str());
-      return 1;
-    }
-  }
-  return 0;
+    return 0;
+  }();
+  ancestors.pop_back();
+  return result;
 }
 
-void doRename(const std::string& source, const std::string& destination) {
+// Empties the folder and removes it.
+void removeFolder(const std::string& folder) {
+  deleteFolder(folder);
+  rmdir(folder.c_str());
+}
+
+}  // namespace
+
+int copyFolder(const std::string& source, const std::string& destination) {
+  std::vector<FolderId> ancestors;
+  return copyTree(source, destination, false, ancestors);
+}
+
+int copyFolderFollowingLinks(const std::string& source, const std::string& destination) {
+  std::vector<FolderId> ancestors;
+  return copyTree(source, destination, true, ancestors);
+}
+
+RenameOutcome doRename(const std::string& source, const std::string& destination) {
   checkPathLength(source);
   checkPathLength(destination);
   printWorkingDir();
   bool renamed = std::rename(source.c_str(), destination.c_str()) == 0;
   for (int retry = 0; !renamed && retry < kRenameRetries; ++retry) {
-    logMessage("[Rename] Could not rename '%s' to '%s' [%d]\n", source.c_str(),
-               destination.c_str(), errno);
+    logMessage("[Rename] Could not rename '%s' to '%s' [%d]\n", source.c_str(), destination.c_str(), errno);
     millisleep(kRenamePauseMs);
     renamed = std::rename(source.c_str(), destination.c_str()) == 0;
   }
   if (renamed) {
     logMessage("[Rename] File '%s' renamed to '%s'\n", source.c_str(), destination.c_str());
-    return;
+    return RenameOutcome::Renamed;
   }
-  logMessage("[Rename] [FAIL] Could not rename '%s' to '%s' [%d]\n", source.c_str(),
-             destination.c_str(), errno);
+  logMessage("[Rename] [FAIL] Could not rename '%s' to '%s' [%d]\n", source.c_str(), destination.c_str(), errno);
   logMessage("[Rename] Can do no better than a copy on this filesystem\n");
+  dropDestinationLink(destination);
+  const bool existed = kindOf(destination) == EntryKind::Folder;
   makeDir(destination);
   logMessage("[Rename] Created folder %s\n", destination.c_str());
   if (copyFolder(source, destination) != 0) {
     logMessage("[Rename] Copy failed too! Severe filesystem issues.\n");
-  } else {
-    logMessage("[Rename] Copied %s to %s\n", source.c_str(), destination.c_str());
+    // A folder the copy made holds only part of the source: it must not pass
+    // for a complete one.
+    if (!existed) removeFolder(destination);
+    return RenameOutcome::Failed;
   }
+  logMessage("[Rename] Copied %s to %s\n", source.c_str(), destination.c_str());
+  // The copy stands in for the move: the source goes, or every fallback
+  // would leave a full copy of it behind.
+  removeFolder(source);
+  return RenameOutcome::Copied;
 }
 
 }  // namespace velmoran

@@ -22,11 +22,25 @@ int deleteFolder(const std::string& folder);
 bool copyFile(const std::string& source, const std::string& destination);
 
 // Copies the contents of source into the existing destination, depth first,
-// overwriting files of the same name. 0, or non-zero at the first failure.
+// overwriting files of the same name. Links are copied as links; a link that
+// stands at a destination path is replaced, never written through. 0, or
+// non-zero at the first failure.
 int copyFolder(const std::string& source, const std::string& destination);
 
+// The same, but links in the source are followed, so the copy holds no link:
+// a link to a folder becomes a copy of that folder, one to a file a copy of
+// the file, and one that leads nowhere is skipped. A link back into a folder
+// being copied fails the copy.
+int copyFolderFollowingLinks(const std::string& source, const std::string& destination);
+
+enum class RenameOutcome {
+  Renamed,  // the source is now at the destination
+  Copied,   // the rename kept failing; the contents were copied and the source removed
+  Failed,   // the copy failed too; a destination it created is removed again
+};
+
 // rename, retried 10 times at 300 ms; then the contents are copied onto the
-// destination and the source is left in place. The outcome is only logged.
-void doRename(const std::string& source, const std::string& destination);
+// destination.
+RenameOutcome doRename(const std::string& source, const std::string& destination);
 
 }  // namespace velmoran

@@ -17,9 +17,10 @@ namespace velmoran::testutil {
 // A fresh folder under /tmp, removed with everything in it at the end.
 class TempDir {
  public:
-  TempDir() {
-    char name[] = "/tmp/velmoran-test-XXXXXX";
-    path_ = mkdtemp(name);
+  // Under /tmp, or under another folder (another file system, for instance).
+  explicit TempDir(const std::string& parent = "/tmp") {
+    std::string name = parent + "/velmoran-test-XXXXXX";
+    path_ = mkdtemp(name.data());
   }
   ~TempDir() {
     std::error_code ignored;

@@ -3,7 +3,9 @@
 #include <dirent.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -285,9 +287,10 @@ TEST(DoRenameTest, OntoANonEmptyFolderFallsBackToACopy) {
   writeFile(destination + "/old", "kept");
 
   ::testing::internal::CaptureStdout();
-  doRename(source, destination);
+  const RenameOutcome outcome = doRename(source, destination);
   const std::string log = ::testing::internal::GetCapturedStdout();
 
+  EXPECT_EQ(outcome, RenameOutcome::Copied);
   const std::string pair = "'" + source + "' to '" + destination + "'";
   EXPECT_EQ(countOccurrences(log, " [Rename] Could not rename " + pair + " [39]\n"), 10);
   EXPECT_THAT(log, HasSubstr(" [Rename] [FAIL] Could not rename " + pair + " [39]\n"));
@@ -296,7 +299,102 @@ TEST(DoRenameTest, OntoANonEmptyFolderFallsBackToACopy) {
   EXPECT_THAT(log, HasSubstr(" [Rename] Copied " + source + " to " + destination + "\n"));
   EXPECT_EQ(readFile(destination + "/new"), "fresh");
   EXPECT_EQ(readFile(destination + "/old"), "kept");
-  EXPECT_EQ(readFile(source + "/new"), "fresh");
+  // The copy stands in for the move: no second full copy stays behind.
+  EXPECT_FALSE(exists(source));
+}
+
+// A rename across file systems always fails, so the copy decides; a socket in
+// the source cannot be opened, so that copy fails.
+TEST(DoRenameTest, AFailedCopyLeavesNoPartialFolderItCreated) {
+  TempDir scratch;
+  TempDir other("/dev/shm");
+  const std::string source = other / "temp";
+  makeFolder(source);
+  writeFile(source + "/a", "copied first");
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = source + "/z-socket";
+  socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+  ::testing::internal::CaptureStdout();
+  const RenameOutcome created = doRename(source, scratch / "new");
+  makeFolder(scratch / "existing");
+  const RenameOutcome existing = doRename(source, scratch / "existing");
+  const std::string log = ::testing::internal::GetCapturedStdout();
+  close(sock);
+
+  EXPECT_EQ(created, RenameOutcome::Failed);
+  EXPECT_FALSE(exists(scratch / "new"));
+  EXPECT_EQ(existing, RenameOutcome::Failed);
+  EXPECT_TRUE(exists(scratch / "existing"));
+  EXPECT_EQ(readFile(source + "/a"), "copied first");
+  EXPECT_EQ(countOccurrences(log, "[Rename] Copy failed too! Severe filesystem issues.\n"), 2);
+}
+
+// A link standing where the copy writes leads outside the destination; it is
+// replaced, and nothing is written where it pointed.
+TEST(CopyFolderTest, ReplacesLinksAtDestinationPaths) {
+  TempDir scratch;
+  const std::string from = scratch / "from";
+  const std::string to = scratch / "to";
+  const std::string outside = scratch / "outside";
+  makeFolder(from);
+  makeFolder(from + "/lib");
+  writeFile(from + "/lib/f", "new");
+  writeFile(from + "/file", "new");
+  makeFolder(to);
+  makeFolder(outside);
+  writeFile(outside + "/file", "untouched");
+  ASSERT_EQ(symlink(outside.c_str(), (to + "/lib").c_str()), 0);
+  ASSERT_EQ(symlink((outside + "/file").c_str(), (to + "/file").c_str()), 0);
+
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(copyFolder(from, to), 0);
+  ::testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(readFile(to + "/lib/f"), "new");
+  EXPECT_EQ(readFile(to + "/file"), "new");
+  EXPECT_FALSE(exists(outside + "/f"));
+  EXPECT_EQ(readFile(outside + "/file"), "untouched");
+  EXPECT_EQ(modeOf(to + "/lib") & 0777, 0777);
+}
+
+// A system JRE is a tree of links into other folders; its copy must hold none.
+TEST(CopyFolderTest, FollowingLinksCopiesWhatTheyLeadTo) {
+  TempDir scratch;
+  const std::string from = scratch / "jre";
+  const std::string elsewhere = scratch / "elsewhere";
+  const std::string to = scratch / "copy";
+  makeFolder(from);
+  makeFolder(elsewhere);
+  makeFolder(elsewhere + "/lib");
+  writeFile(elsewhere + "/lib/cacerts", "certs");
+  writeFile(elsewhere + "/java", "binary");
+  makeFolder(from + "/bin");
+  ASSERT_EQ(symlink((elsewhere + "/java").c_str(), (from + "/bin/java").c_str()), 0);
+  ASSERT_EQ(symlink((elsewhere + "/lib").c_str(), (from + "/lib").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", (from + "/dangling").c_str()), 0);
+  makeFolder(to);
+
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(copyFolderFollowingLinks(from, to), 0);
+  // A link back to an ancestor would make the copy endless.
+  ASSERT_EQ(symlink("..", (from + "/bin/up").c_str()), 0);
+  makeFolder(scratch / "loop");
+  EXPECT_NE(copyFolderFollowingLinks(from, scratch / "loop"), 0);
+  const std::string log = ::testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(readFile(to + "/bin/java"), "binary");
+  EXPECT_EQ(readFile(to + "/lib/cacerts"), "certs");
+  for (const char* path : {"/bin/java", "/lib", "/lib/cacerts"}) {
+    struct stat info {};
+    ASSERT_EQ(lstat((to + path).c_str(), &info), 0) << path;
+    EXPECT_FALSE(S_ISLNK(info.st_mode)) << path;
+  }
+  EXPECT_FALSE(exists(to + "/dangling"));
+  EXPECT_THAT(log, HasSubstr("leads back into a folder being copied"));
 }
 
 }  // namespace
