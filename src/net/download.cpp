@@ -1,6 +1,7 @@
 #include "net/download.h"
 
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,8 +105,30 @@ int progress_func(void*, curl_off_t downloadTotal, curl_off_t downloadedNow, cur
   return 0;
 }
 
+namespace {
+
+// The download is written to a new file beside the destination and renamed
+// onto it only when complete, so a failed download never destroys the good
+// file that was there.
+FilePtr createPartFile(const std::string& destination, std::string& partPath) {
+  partPath = destination + ".part-XXXXXX";
+  UniqueFd fd(mkstemp(partPath.data()));
+  if (!fd) return nullptr;
+  FilePtr out(fdopen(fd.get(), "wb"));
+  if (!out) {
+    unlink(partPath.c_str());
+    return nullptr;
+  }
+  fd.release();
+  fchmod(fileno(out.get()), 0644);
+  return out;
+}
+
+}  // namespace
+
 void downloadThread(DownloadRequest& request) {
-  FilePtr out = openFile(request.destination.c_str(), "wb");
+  std::string partPath;
+  FilePtr out = createPartFile(request.destination, partPath);
   if (!out) {
     std::fprintf(stderr, "[HttpDownloader] Unable to create %s: %s\n",
                  request.destination.c_str(), std::strerror(errno));
@@ -140,6 +163,12 @@ void downloadThread(DownloadRequest& request) {
   std::fflush(stdout);
   // A file that cannot be written out completely is not a download.
   if (std::fclose(out.release()) != 0) request.succeeded = false;
+  if (request.succeeded && std::rename(partPath.c_str(), request.destination.c_str()) != 0) {
+    std::fprintf(stderr, "[HttpDownloader] Unable to move the download onto %s: %s\n",
+                 request.destination.c_str(), std::strerror(errno));
+    request.succeeded = false;
+  }
+  if (!request.succeeded) unlink(partPath.c_str());
 }
 
 bool downloadFile(const std::string& url, const std::string& destination) {

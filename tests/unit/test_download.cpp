@@ -199,18 +199,20 @@ void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.path; }
 class DownloadFailureTest : public DownloadTest,
                             public ::testing::WithParamInterface<FailureCase> {};
 
-// Every failed attempt is tried once more, and nothing of an error page or a
-// redirect page ends up in the file.
-TEST_P(DownloadFailureTest, FailsAfterOneRetryAndKeepsNoErrorPage) {
+// Every failed attempt is tried once more, nothing of an error page or a
+// redirect page ends up in the file, and the good file that was there stays.
+TEST_P(DownloadFailureTest, FailsAfterOneRetryAndKeepsTheFileThatWasThere) {
   const FailureCase& c = GetParam();
   const fs::path destination = dir_ / "out.bin";
+  testutil::writeFile(destination.string(), "previous good copy");
   const Outcome o = download(c.path, destination);
   EXPECT_FALSE(o.result);
   EXPECT_EQ(countOf(o.out, kRetryLine), 1u) << o.out;
   EXPECT_EQ(countOf(o.err, "[HttpDownloader] curl_easy_perform() failed: "), 2u) << o.err;
   EXPECT_EQ(countOf(o.err, c.error), 2u) << o.err;
   EXPECT_EQ(requestsFor(c.path), 2);
-  EXPECT_EQ(readAll(destination), "");
+  EXPECT_EQ(readAll(destination), "previous good copy");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
