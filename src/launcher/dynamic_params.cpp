@@ -67,6 +67,11 @@ void applyParam(DynamicParams& params, const std::string& name, const std::strin
                kMaxJreNameLength);
       endRun(1);
     }
+    // The name becomes part of version folder names and download URLs.
+    if (value.find('/') != std::string::npos) {
+      logError("[DynProps] JRE name %s refused: it must not hold \"/\"\n", value.c_str());
+      endRun(1);
+    }
     params.jreName = value;
     logMessage("[DynProps] JRE name from dynamic launch properties is %s\n",
                params.jreName.c_str());
@@ -112,8 +117,10 @@ void applyJreNameOverride(const std::string& masterFolder, std::string& jreName)
   }
   logMessage("[JREOverride] Processing JRE Override file (JreNameOverride)\n");
   std::string name = readString(file.get(), "JRE Override App Name", kJreOverrideSize);
-  if (name == "-") {
-    logMessage("[JREOverride] Ignoring JRE name -, keeping %s\n", jreName.c_str());
+  // "-" keeps the name; so does one holding "/", which would lead out of the
+  // master folder.
+  if (name == "-" || name.find('/') != std::string::npos) {
+    logMessage("[JREOverride] Ignoring JRE name %s, keeping %s\n", name.c_str(), jreName.c_str());
     return;
   }
   jreName = std::move(name);

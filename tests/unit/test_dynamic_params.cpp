@@ -143,11 +143,15 @@ TEST(DynamicParams, TheLastSplashImageWinsEvenWhenItDoesNotDecode) {
   EXPECT_FALSE(replaced.params.splashImage);
 }
 
-TEST(DynamicParams, AJreNameLongerThanAPathIsRefused) {
+// The name becomes part of folder names and URLs: one too long for a path,
+// or one holding "/", is refused; an empty one stays allowed.
+TEST(DynamicParams, AJreNameThatCannotNameAFolderIsRefused) {
   const std::string longest(4999, 'j');
   EXPECT_EQ(readSection("1\0jre_name\0"s + longest + "\0"s).params.jreName, longest);
+  EXPECT_EQ(readSection("1\0jre_name\0\0"s).params.jreName, "");
   EXPECT_EXIT(readSection("1\0jre_name\0"s + std::string(5000, 'j') + "\0"s),
               ::testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(readSection("1\0jre_name\0../../x\0"s), ::testing::ExitedWithCode(1), "");
 }
 
 struct OverrideCase {
@@ -201,6 +205,9 @@ INSTANTIATE_TEST_SUITE_P(
                      "[JREOverride] Ignoring JRE name -, keeping FromParams\n"},
         OverrideCase{"-\n", "-\n", "[JREOverride] JRE name overriden to -\n\n"},
         OverrideCase{"", "", "[JREOverride] JRE name overriden to \n"},
+        OverrideCase{"../../x", "FromParams",
+                     "[JREOverride] Processing JRE Override file (JreNameOverride)\n"
+                     "[JREOverride] Ignoring JRE name ../../x, keeping FromParams\n"},
         OverrideCase{"Other Jre\0rest"s, "Other Jre",
                      "[JREOverride] JRE name overriden to Other Jre\n"},
         OverrideCase{std::string(600, 'x'), std::string(499, 'x'),
