@@ -21,7 +21,48 @@ PACK = os.path.join(BUILD_DIR, "velmoran-pack")
 LZMA64 = os.path.join(BUILD_DIR, "lzma64")
 SANDBOX = os.path.join(SOURCE_DIR, "scripts", "sandbox.sh")
 
+UPDATER_JAR = os.path.join(BUILD_DIR, "updater", "velmoran-updater.jar")
+HELLO_JAR = os.path.join(BUILD_DIR, "examples", "hello", "hello.jar")
+UPDATER_CLASS = "dev.velmoran.updater.Updater"
+UPDATER_COMPAT_CLASS = "dev.velmoran.updater.JreCompatibility"
+HELLO_CLASS = "dev.velmoran.hello.Hello"
+
 PLACEHOLDER_UPDATE_URL = "http://127.0.0.255/"
+
+
+def jlink_jre():
+    """A small runtime image made once by scripts/jlink-jre.sh in the build tree; its folder."""
+    out = os.path.join(BUILD_DIR, "jlink-jre")
+    if not os.access(os.path.join(out, "bin", "java"), os.X_OK):
+        subprocess.run(["bash", os.path.join(SOURCE_DIR, "scripts", "jlink-jre.sh"), out],
+                       check=True, stdout=subprocess.DEVNULL)
+    return out
+
+
+def launch_file_bytes(version=6, cls="", on_update_class="", app_name="", os_icns="", url_required=False,
+                      jvm_mem=0, jvm_stack=0, classpath=(), extra_args=(), compat_class="",
+                      post_install_class="", pre_uninstall_class="", app_jvm_options=(), must_fork=False):
+    """A launch file ("VelmoranLaunch") written field by field: NUL-terminated decimal or text
+    fields in their documented order, the later ones only from the version that has them."""
+    def text(value):
+        return (value.encode() if isinstance(value, str) else bytes(value)) + b"\0"
+
+    def number(value):
+        return text(str(int(value)))
+
+    fields = [number(version), text(cls), text(on_update_class), text(app_name), text(os_icns),
+              number(url_required), number(jvm_mem), number(jvm_stack),
+              number(len(classpath)), *map(text, classpath),
+              number(len(extra_args)), *map(text, extra_args)]
+    if version >= 3:
+        fields.append(text(compat_class))
+    if version >= 4:
+        fields += [text(post_install_class), text(pre_uninstall_class)]
+    if version >= 5:
+        fields += [number(len(app_jvm_options)), *map(text, app_jvm_options)]
+    if version >= 6:
+        fields.append(number(must_fork))
+    return b"".join(fields)
 
 
 def pack(*args, check=True):

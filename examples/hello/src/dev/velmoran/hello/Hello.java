@@ -1,0 +1,75 @@
+package dev.velmoran.hello;
+
+import java.awt.AWTError;
+import java.awt.BorderLayout;
+import java.awt.Font;
+import java.awt.GraphicsEnvironment;
+import java.awt.HeadlessException;
+import java.awt.event.MouseAdapter;
+import java.awt.event.MouseEvent;
+import java.io.IOException;
+import java.io.InputStream;
+import java.util.Properties;
+import javax.swing.JFrame;
+import javax.swing.JLabel;
+import javax.swing.SwingConstants;
+import javax.swing.SwingUtilities;
+import javax.swing.Timer;
+
+/**
+ * The demo application. It prints "Hello from NAME VERSION" and one line per argument; with a
+ * display it also shows that line in a window that closes after a few seconds or on a click.
+ */
+public final class Hello {
+  private static final int WINDOW_MILLIS = 4000;
+
+  private Hello() {}
+
+  public static void main(String[] args) throws IOException {
+    final Properties about = new Properties();
+    try (InputStream in = Hello.class.getResourceAsStream("hello.properties")) {
+      if (in != null) about.load(in);
+    }
+    final String name = about.getProperty("name", "Hello");
+    final String line = "Hello from " + name + " " + about.getProperty("version", "unknown");
+    System.out.println(line);
+    for (int i = 0; i < args.length; i++) System.out.println("Hello argument " + i + ": " + args[i]);
+    System.out.flush();
+
+    final String display = System.getenv("DISPLAY");
+    if (display == null || display.isEmpty() || GraphicsEnvironment.isHeadless()) return;
+    try {
+      // Connects to the display here, so that a display that cannot be opened is reported, not thrown
+      // on the event thread.
+      GraphicsEnvironment.getLocalGraphicsEnvironment().getScreenDevices();
+    } catch (AWTError | HeadlessException e) {
+      System.err.println("Hello: no window: " + e.getMessage());
+      return;
+    }
+    SwingUtilities.invokeLater(() -> showWindow(name, line));
+  }
+
+  private static void showWindow(String title, String line) {
+    final JFrame frame = new JFrame(title);
+    final JLabel label = new JLabel(line, SwingConstants.CENTER);
+    label.setFont(label.getFont().deriveFont(Font.BOLD, 20f));
+    frame.add(label, BorderLayout.CENTER);
+    frame.setDefaultCloseOperation(JFrame.EXIT_ON_CLOSE);
+    frame.setSize(420, 160);
+    frame.setLocationRelativeTo(null);
+    final Runnable close = () -> {
+      frame.dispose();
+      System.exit(0);
+    };
+    label.addMouseListener(new MouseAdapter() {
+      @Override
+      public void mouseClicked(MouseEvent e) {
+        close.run();
+      }
+    });
+    final Timer timer = new Timer(WINDOW_MILLIS, e -> close.run());
+    timer.setRepeats(false);
+    timer.start();
+    frame.setVisible(true);
+  }
+}
