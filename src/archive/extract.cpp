@@ -18,6 +18,7 @@
 #include "util/fields.h"
 #include "util/file.h"
 #include "util/log.h"
+#include "util/encoding.h"
 #include "util/paths.h"
 
 namespace velmoran {

@@ -8,7 +8,7 @@
 
 #include "launcher/tail.h"
 #include "splash/splash.h"
-#include "util/base64.h"
+#include "util/encoding.h"
 #include "util/exit.h"
 #include "util/fields.h"
 #include "util/file.h"

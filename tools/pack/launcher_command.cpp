@@ -10,8 +10,9 @@
 #include "cli.h"
 #include "launcher/tail.h"
 #include "layout.h"
-#include "net/download.h"
+#include "net/update_url.h"
 #include "tail_writer.h"
+#include "util/encoding.h"
 
 namespace velmoran::pack {
 namespace {

@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "launcher/tail.h"
+#include "util/encoding.h"
 #include "util/fields.h"
 #include "util/paths.h"
 
@@ -27,20 +28,6 @@ void checkComponentName(const std::string& what, const std::string& name) {
     fail(what + " '" + name + "' must not contain '-' or '/'");
   }
 }
-
-namespace {
-
-bool isPlainBase64(const std::string& text) {
-  if (text.size() % 4 != 0) return false;
-  const std::size_t pad = text.find('=');
-  const std::size_t body = pad == std::string::npos ? text.size() : pad;
-  if (text.size() - body > 2 || text.find_first_not_of('=', body) != std::string::npos) return false;
-  static constexpr const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  const std::size_t other = text.find_first_not_of(kAlphabet);
-  return (other == std::string::npos ? text.size() : other) == body;
-}
-
-}  // namespace
 
 void appendField(Bytes& out, const std::string& text) {
   out.insert(out.end(), text.begin(), text.end());
