@@ -10,6 +10,7 @@
 
 #include "archive/extract.h"
 #include "archive/signature.h"
+#include "util/encoding.h"
 #include "util/file.h"
 
 int main(int argc, char** argv) {

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "archive/container.h"
 #include "launch/properties.h"
 #include "launcher/dynamic_params.h"
 #include "launcher/tail.h"
-#include "util/fields.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The readers log every step; keep the console out of the way.
@@ -27,11 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (FILE* in = fmemopen(bytes.data(), bytes.size(), "rb")) {
     if (velmoran::scanToMarker(in, velmoran::allocAndInitMarker(), "Tail") >= 0) {
       velmoran::readTailHeader(in);
-      for (int entry = 0; entry < 8 && !std::feof(in); ++entry) {
-        const int64_t type = velmoran::readInt(in, "Archive File Type");
-        velmoran::readString(in, "Archive File Path");
-        if (type != 1) velmoran::readInt(in, "Archive File Length");
-      }
+      for (int entry = 0; entry < 8 && !std::feof(in); ++entry) velmoran::readEntryHeader(in);
     }
     std::fclose(in);
   }

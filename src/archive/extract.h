@@ -1,6 +1,6 @@
-// Extraction of archives: a flat stream of entries (type, path, length and
-// data as NUL-terminated text fields and raw bytes), optionally closed by a
-// signature block that covers every byte before it.
+// Extraction of archives (archive/container.h has the format): entry after
+// entry is written below a destination, and a signed archive is decided by
+// its signature block once its entries are written.
 #pragma once
 
 #include <tomcrypt.h>
@@ -35,6 +35,11 @@ bool extractArchive(const std::optional<std::string>& unpack200, const std::stri
 int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
                                      const std::optional<std::string>& unpack200, const std::string& destination,
                                      FILE* stream, SignatureState& signature, const rsa_key* key);
+
+// Extracts entries with extractArchiveFileCheckSignature (no LZMA stage)
+// until it says stop.
+void extractEntries(const std::optional<std::string>& unpack200, const std::string& destination, FILE* stream,
+                    SignatureState& signature, const rsa_key* key);
 
 // One entry of the wrapper tail. False when it held an archive whose
 // signature check failed (its destination is then emptied).

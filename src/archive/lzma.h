@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -10,6 +11,12 @@
 #include <string>
 
 namespace velmoran {
+
+// The header of the compressed archives in a wrapper tail: properties byte
+// 0x5D (lc 3, lp 0, pb 2) and an 8 MiB dictionary, then the 64-bit size.
+constexpr unsigned char kTailLzmaProperties = 0x5D;
+constexpr uint32_t kTailLzmaDictionarySize = 8u << 20;
+constexpr std::size_t kLzmaAloneHeaderSize = 13;
 
 // Fills the buffer with compressed bytes; returns the count, 0 at the end of
 // the input, -1 on a read error.

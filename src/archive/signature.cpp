@@ -24,13 +24,6 @@ bool registerDescriptors() {
   return mixed != -1 && sha256 != -1 && keccak != -1;
 }
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 int mixed_init(hash_state* md) {
@@ -122,52 +115,6 @@ bool verifySignature(const unsigned char* sig, int count, const unsigned char* d
     return false;
   }
   return result == 1;
-}
-
-int hexToBytes(unsigned char* out, int size, const char* text) {
-  int count = 0;
-  int written = 0;
-  const char* p = text;
-  while (true) {
-    const int high = hexDigit(p[0]);
-    if (high < 0) break;
-    const int low = hexDigit(p[1]);
-    const int value = low < 0 ? high : high * 16 + low;
-    if (written < size - 1) out[written++] = static_cast<unsigned char>(value);
-    ++count;
-    // A lone last digit is a byte of its own and ends the text.
-    if (low < 0) break;
-    p += 2;
-  }
-  if (size > 0) out[written] = 0;
-  if (count >= size) {
-    std::printf("[Utils] ERROR - HexToBytes is writing too far! %d %d\n", count, size);
-    std::fflush(stdout);
-  }
-  return written;
-}
-
-std::vector<unsigned char> hexToBytes(std::string_view text) {
-  const std::string terminated(text);
-  std::vector<unsigned char> out(terminated.size() / 2 + 2);
-  out.resize(static_cast<std::size_t>(hexToBytes(out.data(), static_cast<int>(out.size()), terminated.c_str())));
-  return out;
-}
-
-int bytesToHex(char* out, const unsigned char* bytes, int count) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  for (int i = 0; i < count; ++i) {
-    out[2 * i] = kDigits[bytes[i] >> 4];
-    out[2 * i + 1] = kDigits[bytes[i] & 15];
-  }
-  out[count > 0 ? 2 * count : 0] = '\0';
-  return count > 0 ? 2 * count : 0;
-}
-
-std::string bytesToHex(const unsigned char* bytes, std::size_t count) {
-  std::string text(2 * count, '\0');
-  bytesToHex(text.data(), bytes, static_cast<int>(count));
-  return text;
 }
 
 }  // namespace velmoran

@@ -1,6 +1,5 @@
 // The "mixed" digest (SHA-256 followed by Keccak-256 of the same bytes, 64
-// bytes), RSA-PSS verification of archive signatures over it, and the hex
-// conversions of the public key and the signature text.
+// bytes) and RSA-PSS verification of archive signatures over it.
 //
 // One archive is checked as:
 //   hash_state md;
@@ -9,7 +8,7 @@
 //   std::optional<Digest> digest = doFinal(md);   // none when the hash failed
 //   verifySignature(sig, sigLength, digest->data(), key.get());
 // with the key imported once by loadDEREncodedPublicKey from the DER bytes of
-// the tail header's "Signature Public Key" (hexToBytes of its text).
+// the tail header's "Signature Public Key" (hexToBytes of its text, util/encoding.h).
 //
 // The messages below go straight to standard output, not through the logger.
 // Main thread only: libtomcrypt's descriptor table and math provider are
@@ -21,9 +20,6 @@
 #include <array>
 #include <memory>
 #include <optional>
-#include <string>
-#include <string_view>
-#include <vector>
 
 namespace velmoran {
 
@@ -65,18 +61,5 @@ RsaKeyPtr loadDEREncodedPublicKey(const unsigned char* der, int count);
 // signature libtomcrypt cannot even check (wrong length, malformed padding)
 // prints "ERROR - signature verification failed." and fails.
 bool verifySignature(const unsigned char* sig, int count, const unsigned char* digest64, const rsa_key* key);
-
-// Decodes pairs of hex digits (either case) until the first non-digit; an odd
-// last digit makes a byte of its own (0..15). Writes at most size - 1 bytes
-// and a zero byte behind them, and returns the number of bytes decoded; when
-// that reaches size, prints "[Utils] ERROR - HexToBytes is writing too far! %d %d\n"
-// (count, size) and the excess is dropped, not written.
-int hexToBytes(unsigned char* out, int size, const char* text);
-std::vector<unsigned char> hexToBytes(std::string_view text);
-
-// Writes 2 * count lowercase hex digits and a NUL (out holds 2 * count + 1)
-// and returns 2 * count.
-int bytesToHex(char* out, const unsigned char* bytes, int count);
-std::string bytesToHex(const unsigned char* bytes, std::size_t count);
 
 }  // namespace velmoran

@@ -8,7 +8,7 @@
 
 #include "launcher/tail.h"
 #include "splash/splash.h"
-#include "util/base64.h"
+#include "util/encoding.h"
 #include "util/exit.h"
 #include "util/fields.h"
 #include "util/file.h"
@@ -83,7 +83,7 @@ void applyParam(DynamicParams& params, const std::string& name, const std::strin
 DynamicParams readDynamicParams(FILE* stream, PropertiesBlock& properties) {
   DynamicParams params;
   logMessage("[Extractor] Found Params marker. Extracting now...\n");
-  const int64_t count = readInt(stream, "Params Count");
+  const int64_t count = readParamsCount(stream);
   logMessage("\n");
   logMessage("%s", kPlusLine);
   logMessage("+++ Processing %d dynamic properties\n", static_cast<int>(count));
@@ -98,8 +98,7 @@ DynamicParams readDynamicParams(FILE* stream, PropertiesBlock& properties) {
                  count, i);
       break;
     }
-    const std::string name = readString(stream, "Param Name", kParamNameSize);
-    const std::string value = readString(stream, "Param Value", kParamValueSize);
+    const auto [name, value] = readParam(stream);
     logPair(i, name, value);
     addDynamicProperty(properties, name, value);
     applyParam(params, name, value);

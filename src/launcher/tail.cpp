@@ -97,6 +97,11 @@ std::vector<unsigned char> allocAndInitMarker() { return unmask(kTailMasked); }
 
 std::vector<unsigned char> allocAndInitParamsMarker() { return unmask(kParamsMasked); }
 
+std::vector<unsigned char> allocAndInitParamsEndMarker() {
+  std::vector<unsigned char> marker = allocAndInitParamsMarker();
+  return {marker.rbegin(), marker.rend()};
+}
+
 const unsigned char* MarkerMatcher::feed(const unsigned char* p, const unsigned char* end) {
   while (p < end) {
     if (matched_ > 0) {
@@ -220,6 +225,14 @@ TailHeader readTailHeader(FILE* stream) {
     header.*field.member = readString(stream, field.name, field.size);
   }
   return header;
+}
+
+int64_t readParamsCount(FILE* stream) { return readInt(stream, "Params Count"); }
+
+Param readParam(FILE* stream) {
+  std::string name = readString(stream, "Param Name", kParamNameSize);
+  std::string value = readString(stream, "Param Value", kParamValueSize);
+  return {std::move(name), std::move(value)};
 }
 
 }  // namespace velmoran

@@ -1,4 +1,8 @@
-// The wrapper tail: its two markers, the scan that finds them, and the header.
+// The wrapper tail: its two markers, the scan that finds them, the header and
+// the Params section. The format's one home: the launcher reads through here,
+// and the builder writes with these constants and reads back with these readers.
+// The entries between the header and the Params marker are archive entries
+// (archive/container.h).
 #pragma once
 
 #include <array>
@@ -7,6 +11,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmoran {
@@ -20,6 +25,9 @@ constexpr std::size_t kParamsAreaSize = 204800;
 // holds them and the scans cannot find them there.
 std::vector<unsigned char> allocAndInitMarker();
 std::vector<unsigned char> allocAndInitParamsMarker();
+// The Params marker's bytes in reverse order: the last bytes of the file,
+// right after the Params area.
+std::vector<unsigned char> allocAndInitParamsEndMarker();
 
 // The marker matching rule as a resumable state machine, so a scan can be fed
 // block by block. A byte that breaks a partial match is not tried as the start
@@ -71,8 +79,13 @@ extern const std::array<TailHeaderField, 11> kTailHeaderFields;
 
 TailHeader readTailHeader(FILE* stream);
 
-// The Params section's record sizes.
+// The Params section: "Params Count", then that many name/value pairs.
 constexpr std::size_t kParamNameSize = 1024;
 constexpr std::size_t kParamValueSize = 200000;
+
+using Param = std::pair<std::string, std::string>;  // name, value
+
+int64_t readParamsCount(FILE* stream);
+Param readParam(FILE* stream);
 
 }  // namespace velmoran

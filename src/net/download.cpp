@@ -184,10 +184,6 @@ bool downloadFile(const std::string& url, const std::string& destination) {
   return request.succeeded;
 }
 
-bool isInvalidUpdateURL(std::string_view url) {
-  return url.empty() || url.starts_with(kPlaceholderUpdateUrl);
-}
-
 void downloadVersionFile(const std::string& folder, const std::string& updateUrl,
                          const std::string& componentName) {
   if (isInvalidUpdateURL(updateUrl)) {

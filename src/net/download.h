@@ -6,13 +6,10 @@
 #include <curl/curl.h>
 
 #include <string>
-#include <string_view>
+
+#include "net/update_url.h"
 
 namespace velmoran {
-
-// What the builder writes as the update URL (followed by "/") when none is
-// configured; any URL starting with it means there is no update server.
-constexpr std::string_view kPlaceholderUpdateUrl = "http://127.0.0.255";
 
 // One download; the caller keeps it alive until the worker has been joined.
 struct DownloadRequest {
@@ -32,9 +29,6 @@ void downloadThread(DownloadRequest& request);
 // the size is known. Never aborts the transfer.
 int progress_func(void* clientData, curl_off_t downloadTotal, curl_off_t downloadedNow,
                   curl_off_t uploadTotal, curl_off_t uploadedNow);
-
-// True for an empty URL and for one that starts with the placeholder.
-bool isInvalidUpdateURL(std::string_view url);
 
 // Fetches "Velmoran-<component>-version.txt" from the update URL (which ends
 // with "/") into folder, unless there is no update server. The outcome is

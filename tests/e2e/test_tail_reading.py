@@ -126,6 +126,10 @@ class Builder(harness.SandboxTest):
         cases = [
             (["launcher", "-o", self.out(), "--app-name", "A", "--stub", made], "already contains a marker"),
             (["launcher", "-o", self.out(), "--app-name", "A" * 1023], "the launcher reads at most 1022"),
+            # A name the header takes can still make an entry path too long to read back.
+            (["launcher", "-o", self.out(), "--app-name", "A" * 1000, "--gu-version", "1", "--lzma64", made,
+              "--splash", made, "--gu-archive", made, "--app-version", "2", "--app-archive", made],
+             "is 1025 characters long; the launcher reads at most 1022"),
             (["launcher", "-o", self.out(), "--app-name", "My-App"], "must not contain '-'"),
             (["launcher", "-o", self.out(), "--app-name", "A", "--param-file", "big=" + big],
              "the launcher reads at most 199998"),

@@ -285,17 +285,6 @@ TEST_F(DownloadTest, ThePlaceholderUpdateUrlIsSkipped) {
   EXPECT_FALSE(fs::exists(dir_ / "Velmoran-MyJre-version.txt"));
 }
 
-TEST(UpdateUrl, OnlyThePlaceholderPrefixAndNothingAreInvalid) {
-  EXPECT_EQ(kPlaceholderUpdateUrl.size(), 18u);
-  EXPECT_TRUE(isInvalidUpdateURL("http://127.0.0.255/"));
-  EXPECT_TRUE(isInvalidUpdateURL("http://127.0.0.255"));
-  EXPECT_TRUE(isInvalidUpdateURL("http://127.0.0.2550/updates/"));
-  EXPECT_TRUE(isInvalidUpdateURL(""));
-  EXPECT_FALSE(isInvalidUpdateURL("http://127.0.0.25/"));
-  EXPECT_FALSE(isInvalidUpdateURL("http://127.0.0.1:8080/"));
-  EXPECT_FALSE(isInvalidUpdateURL("https://127.0.0.255/"));
-}
-
 struct BarCase {
   curl_off_t total;
   curl_off_t now;

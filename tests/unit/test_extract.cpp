@@ -13,6 +13,7 @@
 #include "archive/signature.h"
 #include "log_capture.h"
 #include "test_support.h"
+#include "util/encoding.h"
 #include "util/file.h"
 #include "util/paths.h"
 

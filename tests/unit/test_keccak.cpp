@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/signature.h"
+#include "util/encoding.h"
 
 namespace velmoran {
 namespace {

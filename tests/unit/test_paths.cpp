@@ -7,7 +7,6 @@
 #include <cerrno>
 
 #include "test_support.h"
-#include "util/base64.h"
 #include "util/strings.h"
 
 namespace velmoran {
@@ -109,29 +108,6 @@ TEST(Strings, FindAndCut) {
   EXPECT_EQ(lastIndexOf("", '/'), -1);
   EXPECT_EQ(allocSubstring("00054022298-complete", 0, 11), "00054022298");
 }
-
-struct Base64Case {
-  const char* text;
-  std::optional<std::string> decoded;
-};
-
-class Base64 : public ::testing::TestWithParam<Base64Case> {};
-
-TEST_P(Base64, Decodes) {
-  const auto out = base64_decode(GetParam().text);
-  ASSERT_EQ(out.has_value(), GetParam().decoded.has_value());
-  if (out) {
-    EXPECT_EQ(std::string(out->begin(), out->end()), *GetParam().decoded);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Base64,
-    ::testing::Values(Base64Case{"YWJjZA==", "abcd"}, Base64Case{"YWJj", "abc"}, Base64Case{"YWJjZA=", std::nullopt},
-                      Base64Case{"YWI=", "ab"}, Base64Case{"", ""}, Base64Case{"YWJjZ", std::nullopt},
-                      // Outside the alphabet counts as 0, like "=" before the last two places.
-                      Base64Case{"A*A=", std::string("\0\0", 2)},
-                      Base64Case{"//79", "\xff\xfe\xfd"}));
 
 }  // namespace
 }  // namespace velmoran

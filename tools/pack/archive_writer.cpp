@@ -8,9 +8,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "archive/container.h"
+#include "archive/lzma.h"
 #include "cli.h"
 #include "tail_writer.h"
-#include "util/fields.h"
 
 namespace velmoran::pack {
 
@@ -36,10 +37,11 @@ struct LzmaSink::State {
 LzmaSink::LzmaSink(std::unique_ptr<ByteSink> next) : state_(std::make_unique<State>()), next_(std::move(next)) {
   lzma_options_lzma options;
   if (lzma_lzma_preset(&options, 6) != 0) fail("the LZMA encoder cannot be set up");
-  options.dict_size = 8u << 20;
+  options.dict_size = kTailLzmaDictionarySize;
   options.lc = 3;
   options.lp = 0;
   options.pb = 2;
+  static_assert((2 * 5 + 0) * 9 + 3 == kTailLzmaProperties, "lc, lp and pb make the properties byte");
   if (lzma_alone_encoder(&state_->strm, &options) != LZMA_OK) fail("the LZMA encoder cannot be set up");
 }
 
@@ -73,11 +75,6 @@ void LzmaSink::finish() {
 
 namespace {
 
-constexpr const char* kSignatureBlockName = "vlArcSpBlock_DigitalSignature1";
-// The extractor reads a path of at most 1023 characters; one that long would
-// take its terminating NUL for the next field.
-constexpr std::size_t kPathFieldSize = 1024;
-
 class EntryWriter {
  public:
   EntryWriter(ByteSink& sink, Signer* signer) : sink_(sink), signer_(signer) {}
@@ -87,11 +84,9 @@ class EntryWriter {
     sink_.write(bytes);
     offset_ += static_cast<int64_t>(bytes.size());
   }
-  void header(int type, const std::string& path, int64_t length) {
+  void header(long type, const std::string& path, int64_t length) {
     Bytes fields;
-    appendField(fields, std::to_string(type));
-    appendField(fields, path);
-    if (type != 1) appendField(fields, std::to_string(length));
+    appendEntryHeader(fields, type, path, length);
     put(fields);
   }
   int64_t offset() const { return offset_; }
@@ -119,7 +114,7 @@ struct Walk {
     if (relative == kSignatureBlockName) {
       fail("a file named " + relative + " would be read as the signature block; rename it");
     }
-    const int type = packed(relative) ? 2 : 0;
+    const long type = packed(relative) ? kEntryPack200 : kEntryPlain;
     const auto length = static_cast<int64_t>(st.st_size);
     out.header(type, relative, length);
     ++stats.entries;
@@ -154,7 +149,6 @@ struct Walk {
     for (const std::string& name : names) {
       const std::string childFull = full + "/" + name;
       const std::string childRelative = relative.empty() ? name : relative + "/" + name;
-      checkFieldFits("the path " + childRelative.substr(0, 60), childRelative, kPathFieldSize);
       struct stat st;
       if (lstat(childFull.c_str(), &st) != 0) fail("cannot read " + childFull + ": " + std::strerror(errno));
       // A link to a file is stored as that file; a link to a folder could loop.
@@ -163,7 +157,7 @@ struct Walk {
       }
       if (haveSkip && st.st_dev == skip.st_dev && st.st_ino == skip.st_ino) continue;
       if (S_ISDIR(st.st_mode)) {
-        out.header(1, childRelative, 0);
+        out.header(kEntryFolder, childRelative, 0);
         ++stats.entries;
         folder(childFull, childRelative);
       } else if (S_ISREG(st.st_mode)) {
@@ -182,8 +176,8 @@ std::vector<unsigned char> signatureBlock(int64_t signedLength, const std::strin
   // The block length counts the two fields after it, each with its NUL.
   const std::size_t blockLength = signedText.size() + 1 + signatureHex.size() + 1;
   Bytes block;
-  appendField(block, "0");
-  appendField(block, kSignatureBlockName);
+  appendField(block, std::to_string(kEntryPlain));
+  appendField(block, std::string(kSignatureBlockName));
   appendField(block, std::to_string(blockLength));
   appendField(block, signedText);
   appendField(block, signatureHex);
@@ -202,8 +196,7 @@ ArchiveStats writeArchive(const std::string& root, ByteSink& sink, const Archive
   stats.bytes = out.offset();
   if (options.signer != nullptr) {
     const std::string hex = options.signer->finishHex();
-    // The extractor reads at most 4095 hex digits of the signature.
-    if (hex.size() > 4094) fail("the signature is too long for the signature block (key over 16,000 bits?)");
+    checkFieldFits("the signature", hex, kSignatureHexSize);
     const Bytes block = signatureBlock(out.offset(), hex);
     sink.write(block);
     stats.bytes += static_cast<int64_t>(block.size());

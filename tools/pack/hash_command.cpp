@@ -4,6 +4,7 @@
 #include "archive/keccak.h"
 #include "cli.h"
 #include "signing.h"
+#include "util/encoding.h"
 
 namespace velmoran::pack {
 namespace {

@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "archive/container.h"
 #include "archive/lzma.h"
 #include "cli.h"
 #include "launcher/tail.h"
 #include "layout.h"
 #include "tail_writer.h"
-#include "util/fields.h"
 
 namespace velmoran::pack {
 namespace {
@@ -22,54 +22,54 @@ constexpr const char* kHelp =
     "wrapper tail is listed as an archive (decompressed first when it is LZMA):\n"
     "its entries and its signature block.\n";
 
-constexpr const char* kSignatureBlockName = "vlArcSpBlock_DigitalSignature1";
-
+// Lists the entries up to end. A signature block ends an archive's entries;
+// in a wrapper tail the launcher reads past one, and so does this.
 void printEntries(FILE* in, int64_t end, bool archive) {
   std::printf("Entries:\n");
   int position = 0;
   while (ftello(in) < end) {
-    const int64_t entryAt = ftello(in);
-    const std::string type = readString(in, "Archive File Type");
-    if (type.empty()) break;
-    const std::string path = readString(in, "Archive File Path");
+    const EntryHeader entry = readEntryHeader(in);
+    if (entry.end) break;
     ++position;
-    if (archive && path == kSignatureBlockName && std::strtoll(type.c_str(), nullptr, 10) != 1) {
-      readInt(in, "Archive File Length");
-      const int64_t signedLength = readInt(in, "Signature Length");
-      const std::string signature = readString(in, "Signature Hex", 8192);
-      std::printf("Signature block at %" PRId64 ": signed length %" PRId64 "%s, %zu signature bytes\n", entryAt,
-                  signedLength, signedLength == entryAt ? "" : " (does NOT match the block's place)",
-                  signature.size() / 2);
-      return;
-    }
-    if (std::strtoll(type.c_str(), nullptr, 10) == 1) {
-      std::printf("  %2d  type %-3s %-50s (folder)\n", position, type.c_str(), path.c_str());
+    if (entry.signature) {
+      const SignatureFields& signature = *entry.signature;
+      std::printf("Signature block at %" PRId64 ": signed length %" PRId64 "%s, %zu signature bytes\n", entry.offset,
+                  signature.signedLength, signature.signedLength == entry.offset ? "" : " (does NOT match the block's place)",
+                  signature.hex.size() / 2);
+      if (archive) return;
       continue;
     }
-    const int64_t length = readInt(in, "Archive File Length");
-    std::printf("  %2d  type %-3s %-50s %" PRId64 " bytes\n", position, type.c_str(), path.c_str(), length);
-    if (length < 0 || length > end - ftello(in)) {
+    if (entry.isFolder()) {
+      std::printf("  %2d  type %-3s %-50s (folder)\n", position, entry.typeText.c_str(), entry.path.c_str());
+      continue;
+    }
+    std::printf("  %2d  type %-3s %-50s %" PRId64 " bytes\n", position, entry.typeText.c_str(), entry.path.c_str(),
+                entry.length);
+    if (entry.length < 0 || entry.length > end - ftello(in)) {
       std::printf("  entry %d claims more bytes than the tail holds\n", position);
       return;
     }
-    fseeko(in, static_cast<off_t>(length), SEEK_CUR);
+    fseeko(in, static_cast<off_t>(entry.length), SEEK_CUR);
   }
   if (position == 0) std::printf("  (none)\n");
   if (archive) std::printf("Not signed\n");
 }
 
-// An LZMA "alone" archive as written for launcher files: properties 0x5D and
-// an 8 MiB dictionary.
+// An LZMA "alone" archive as written for launcher files.
 bool looksCompressed(const std::string& file, const Bytes& bytes) {
-  static const unsigned char kHeader[] = {0x5D, 0x00, 0x00, 0x80, 0x00};
+  const unsigned char header[] = {kTailLzmaProperties,
+                                  static_cast<unsigned char>(kTailLzmaDictionarySize),
+                                  static_cast<unsigned char>(kTailLzmaDictionarySize >> 8),
+                                  static_cast<unsigned char>(kTailLzmaDictionarySize >> 16),
+                                  static_cast<unsigned char>(kTailLzmaDictionarySize >> 24)};
   const bool suffix = file.size() > 3 && file.compare(file.size() - 3, 3, ".l2") == 0;
-  return suffix || (bytes.size() >= 13 && std::memcmp(bytes.data(), kHeader, sizeof kHeader) == 0);
+  return suffix || (bytes.size() >= kLzmaAloneHeaderSize && std::memcmp(bytes.data(), header, sizeof header) == 0);
 }
 
 // An archive starts with a decimal type field (or, empty, with its end).
 bool startsWithEntryType(const Bytes& bytes) {
   const auto end = std::find(bytes.begin(), bytes.end(), '\0');
-  if (end == bytes.end() || end - bytes.begin() > 39) return false;
+  if (end == bytes.end() || end - bytes.begin() >= static_cast<std::ptrdiff_t>(kIntFieldSize)) return false;
   const std::string type(bytes.begin(), end);
   std::size_t at = type.find_first_not_of(" \t");
   if (at == std::string::npos) return type.empty();
@@ -132,9 +132,9 @@ int runInspect(const std::vector<std::string>& argv) {
   if (in == nullptr) fail("cannot read " + file);
   fseeko(in, static_cast<off_t>(layout.headerOffset), SEEK_SET);
   std::printf("Header:\n");
+  const TailHeader header = readTailHeader(in);
   for (const TailHeaderField& field : kTailHeaderFields) {
-    const std::string value = readString(in, field.name, field.size);
-    std::printf("  %-22s %s\n", (std::string(field.name) + ":").c_str(), value.c_str());
+    std::printf("  %-22s %s\n", (std::string(field.name) + ":").c_str(), (header.*field.member).c_str());
   }
   const int64_t paramsMarkerAt =
       layout.paramsAreaOffset < 0 ? static_cast<int64_t>(bytes.size())

@@ -6,12 +6,14 @@
 #include <climits>
 #include <optional>
 
+#include "archive/container.h"
 #include "archive/signature.h"
 #include "cli.h"
 #include "launcher/tail.h"
 #include "layout.h"
-#include "net/download.h"
+#include "net/update_url.h"
 #include "tail_writer.h"
+#include "util/encoding.h"
 
 namespace velmoran::pack {
 namespace {
@@ -194,27 +196,27 @@ void appendEntries(Bytes& out, const Options& o) {
     return;
   }
   const char* withGu = "with --gu-version";
-  appendEntry(out, 0, "lzma64", readWholeFile(required(o.lzma64, "--lzma64", withGu)));
-  appendEntry(out, 0, "nativesplash.png", readWholeFile(required(o.splash, "--splash", withGu)));
-  appendEntry(out, 0, "cacerts", o.cacerts ? readWholeFile(*o.cacerts) : Bytes{});
-  appendEntry(out, 0, "Velmoran-Velmoran-" + h.guVersion + "-archive.p2.l2",
+  appendEntry(out, kEntryPlain, "lzma64", readWholeFile(required(o.lzma64, "--lzma64", withGu)));
+  appendEntry(out, kEntryPlain, "nativesplash.png", readWholeFile(required(o.splash, "--splash", withGu)));
+  appendEntry(out, kEntryPlain, "cacerts", o.cacerts ? readWholeFile(*o.cacerts) : Bytes{});
+  appendEntry(out, kEntryPlain, "Velmoran-Velmoran-" + h.guVersion + "-archive.p2.l2",
               readWholeFile(required(o.guArchive, "--gu-archive", withGu)));
-  appendEntry(out, 0, "Velmoran-Velmoran-version.txt", Bytes(h.guVersion.begin(), h.guVersion.end()));
+  appendEntry(out, kEntryPlain, "Velmoran-Velmoran-version.txt", Bytes(h.guVersion.begin(), h.guVersion.end()));
 
   if (h.jreVersion.empty()) {
     refuseWithout(o.jreArchive, "--jre-archive", "--jre-version");
   } else {
     const std::string& archive = required(o.jreArchive, "--jre-archive", "with --jre-version");
     if (!o.jreName) fail("--jre-name is required with --jre-version");
-    appendEntry(out, 0, "Velmoran-" + *o.jreName + "-" + h.jreVersion + "-archive.p2.l2", readWholeFile(archive));
+    appendEntry(out, kEntryPlain, "Velmoran-" + *o.jreName + "-" + h.jreVersion + "-archive.p2.l2", readWholeFile(archive));
   }
 
   if (h.appVersion.empty()) {
     refuseWithout(o.appArchive, "--app-archive", "--app-version");
   } else {
     const std::string& archive = required(o.appArchive, "--app-archive", "with --app-version");
-    appendEntry(out, 0, "Velmoran-" + h.appName + "-" + h.appVersion + "-archive.p2.l2", readWholeFile(archive));
-    appendEntry(out, 0, "Velmoran-" + h.appName + "-version.txt", Bytes(h.appVersion.begin(), h.appVersion.end()));
+    appendEntry(out, kEntryPlain, "Velmoran-" + h.appName + "-" + h.appVersion + "-archive.p2.l2", readWholeFile(archive));
+    appendEntry(out, kEntryPlain, "Velmoran-" + h.appName + "-version.txt", Bytes(h.appVersion.begin(), h.appVersion.end()));
   }
 }
 
@@ -235,7 +237,7 @@ int runLauncher(const std::vector<std::string>& argv) {
   out.insert(out.end(), paramsMarker.begin(), paramsMarker.end());
   const Bytes area = buildParamsArea(o.params);
   out.insert(out.end(), area.begin(), area.end());
-  const Bytes endMarker = reversed(paramsMarker);
+  const Bytes endMarker = allocAndInitParamsEndMarker();
   out.insert(out.end(), endMarker.begin(), endMarker.end());
 
   // The launcher takes the first occurrence of each marker; an embedded file

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "cli.h"
+#include "util/encoding.h"
 #include "util/file.h"
 
 namespace velmoran::pack {

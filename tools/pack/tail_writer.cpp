@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "archive/container.h"
 #include "cli.h"
-#include "launcher/tail.h"
-#include "util/fields.h"
+#include "util/encoding.h"
 #include "util/paths.h"
 
 namespace velmoran::pack {
@@ -28,31 +28,21 @@ void checkComponentName(const std::string& what, const std::string& name) {
   }
 }
 
-namespace {
-
-bool isPlainBase64(const std::string& text) {
-  if (text.size() % 4 != 0) return false;
-  const std::size_t pad = text.find('=');
-  const std::size_t body = pad == std::string::npos ? text.size() : pad;
-  if (text.size() - body > 2 || text.find_first_not_of('=', body) != std::string::npos) return false;
-  static constexpr const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  const std::size_t other = text.find_first_not_of(kAlphabet);
-  return (other == std::string::npos ? text.size() : other) == body;
-}
-
-}  // namespace
-
 void appendField(Bytes& out, const std::string& text) {
   out.insert(out.end(), text.begin(), text.end());
   out.push_back('\0');
 }
 
-void appendEntry(Bytes& out, int type, const std::string& path, std::span<const unsigned char> data) {
+void appendEntryHeader(Bytes& out, long type, const std::string& path, int64_t length) {
+  checkFieldFits("the path " + path.substr(0, 60), path, kEntryPathSize);
   appendField(out, std::to_string(type));
   appendField(out, path);
-  if (type == 1) return;
-  appendField(out, std::to_string(data.size()));
-  out.insert(out.end(), data.begin(), data.end());
+  if (type != kEntryFolder) appendField(out, std::to_string(length));
+}
+
+void appendEntry(Bytes& out, long type, const std::string& path, std::span<const unsigned char> data) {
+  appendEntryHeader(out, type, path, static_cast<int64_t>(data.size()));
+  if (type != kEntryFolder) out.insert(out.end(), data.begin(), data.end());
 }
 
 Bytes buildParamsArea(const std::vector<Param>& params) {
@@ -84,16 +74,10 @@ std::vector<Param> parseParamsArea(std::span<const unsigned char> area) {
   FILE* stream = fmemopen(const_cast<unsigned char*>(area.data()), area.size(), "rb");
   if (stream == nullptr) fail("cannot read the Params area");
   std::vector<Param> params;
-  const int64_t count = readInt(stream, "Params Count");
-  for (int64_t i = 0; i < count && !std::feof(stream); ++i) {
-    std::string name = readString(stream, "Param Name", kParamNameSize);
-    std::string value = readString(stream, "Param Value", kParamValueSize);
-    params.emplace_back(std::move(name), std::move(value));
-  }
+  const int64_t count = readParamsCount(stream);
+  for (int64_t i = 0; i < count && !std::feof(stream); ++i) params.push_back(readParam(stream));
   std::fclose(stream);
   return params;
 }
-
-Bytes reversed(const std::vector<unsigned char>& marker) { return Bytes(marker.rbegin(), marker.rend()); }
 
 }  // namespace velmoran::pack

@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "launcher/tail.h"
 
 namespace velmoran::pack {
 
 using Bytes = std::vector<unsigned char>;
-using Param = std::pair<std::string, std::string>;
 
 // The builder refuses a field that the reader would not take back whole: the
 // reader keeps at most size - 2 characters without shifting the next field.
@@ -22,14 +22,15 @@ void checkFieldFits(const std::string& what, const std::string& value, std::size
 void checkComponentName(const std::string& what, const std::string& name);
 
 void appendField(Bytes& out, const std::string& text);
-// One entry record: type, path, and unless it is a folder (type 1) the length and the data.
-void appendEntry(Bytes& out, int type, const std::string& path, std::span<const unsigned char> data);
+// An archive entry's header: type, path, and unless it is a folder the
+// length. Refuses a path the launcher would not read back whole.
+void appendEntryHeader(Bytes& out, long type, const std::string& path, int64_t length);
+// One entry record: the header and, unless it is a folder, the data.
+void appendEntry(Bytes& out, long type, const std::string& path, std::span<const unsigned char> data);
 
 // The Params area: the count, the pairs, NUL padding to its fixed size.
 Bytes buildParamsArea(const std::vector<Param>& params);
 // Reads the pairs back out of a Params area.
 std::vector<Param> parseParamsArea(std::span<const unsigned char> area);
-
-Bytes reversed(const std::vector<unsigned char>& marker);
 
 }  // namespace velmoran::pack

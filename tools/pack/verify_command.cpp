@@ -3,6 +3,7 @@
 
 #include "cli.h"
 #include "signing.h"
+#include "util/encoding.h"
 
 namespace velmoran::pack {
 namespace {

@@ -1,0 +1,23 @@
+// Writing entries below an extraction's destination. Faults end the run with
+// status 1 and never leave a partly written file behind.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace velmoran {
+
+// Archives hold no links, so a link where an entry goes was put there by
+// someone else; following it would write outside the destination. It is
+// removed and the entry takes its place.
+void dropLink(const std::string& path);
+
+// Creates the folders on the entry path's way below the destination.
+void createParentFolders(const std::string& destination, const std::string& path);
+
+// Copies the entry's length data bytes from the stream into outPath (path is
+// the entry's own, for the records).
+void writeEntryData(FILE* stream, const std::string& outPath, const std::string& path, int64_t length);
+
+}  // namespace velmoran

@@ -1,0 +1,83 @@
+#include "archive/stages.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "archive/entry_output.h"
+#include "archive/extract.h"
+#include "archive/lzma.h"
+#include "archive/lzma_stream.h"
+#include "archive/signature_check.h"
+#include "install/fileops.h"
+#include "launch/spawner.h"
+#include "util/exit.h"
+#include "util/file.h"
+#include "util/log.h"
+
+namespace velmoran {
+
+// A stale finalPath is removed first, so only what unpack200 writes now can
+// pass the check.
+void unpackPacked(const std::optional<std::string>& unpack200, const std::string& packed,
+                  const std::string& finalPath) {
+  std::remove(finalPath.c_str());
+  int result = -1;
+  if (unpack200) {
+    SpawnerPtr spawner = createSpawner();
+    setSpawnerExe(*spawner, *unpack200);
+    addSpawnerArg(*spawner, packed);
+    addSpawnerArg(*spawner, finalPath);
+    result = runSpawnerAndWait(*spawner);
+    deleteSpawner(spawner);
+  } else {
+    logMessage("\t[ExtractArchiveFile] No unpack200 to unpack %s with\n", packed.c_str());
+  }
+  if (result != 0 || !doesFileExist(finalPath)) {
+    if (result > 0) std::remove(finalPath.c_str());
+    logMessage("\t[ExtractArchiveFile] ERROR: unpack200 (%s) does not exist!\n", finalPath.c_str());
+    endRun(101);
+  }
+  std::remove(packed.c_str());
+}
+
+void decompressFile(const std::string& compressed, const std::string& decompressed) {
+  std::optional<std::string> error;
+  {
+    FilePtr in = openFile(compressed.c_str(), "rb");
+    dropLink(decompressed);
+    FilePtr out = in ? openFile(decompressed.c_str(), "wb") : nullptr;
+    if (!in || !out) {
+      error = std::strerror(errno);
+    } else {
+      error = decodeLzmaAloneFile(in.get(), out.get());
+      if (!error && std::fclose(out.release()) != 0) error = std::strerror(errno);
+    }
+  }
+  std::remove(compressed.c_str());
+  if (!error) return;
+  std::remove(decompressed.c_str());
+  logError("[ExtractArchiveFile] Unable to decompress %s: %s\n", compressed.c_str(), error->c_str());
+  endRun(1);
+}
+
+bool extractCompressedArchive(const std::optional<std::string>& unpack200, const std::string& archivePath,
+                              const std::string& destination, FILE* stream, int64_t length, const rsa_key* key) {
+  logMessage("[ExtractArchive] Extracting archive %s into %s\n", archivePath.c_str(), destination.c_str());
+  LzmaEntryStream decoded(stream, length, key != nullptr);
+  if (decoded.stream() == nullptr) {
+    logError("[ExtractArchive] Unable to decompress %s: %s\n", archivePath.c_str(), std::strerror(errno));
+    endRun(1);
+  }
+  SignatureState state;
+  extractEntries(unpack200, destination, decoded.stream(), state, key);
+  if (!decoded.finish()) {
+    logError("[ExtractArchive] %s could not be decompressed whole; nothing more is extracted\n", archivePath.c_str());
+    endRun(1);
+  }
+  logMessage("[ExtractArchive] Done extracting archive.\n");
+  if (!state.signature) return true;
+  SignedStream bytes(decoded);
+  return checkSignature(state, bytes, destination, key);
+}
+
+}  // namespace velmoran
