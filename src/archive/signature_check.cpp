@@ -1,5 +1,6 @@
 #include "archive/signature_check.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -62,36 +63,44 @@ std::optional<Digest> SignedFile::digest(int64_t signedLength) {
 
 std::optional<Digest> SignedStream::digest(int64_t signedLength) { return stream_.digestUpTo(signedLength); }
 
-bool checkSignature(const SignatureState& state, SignedBytes& bytes, const std::string& destination,
-                    const rsa_key* key) {
-  logMessage("[ExtractArchive] Pre-Alloc\n");
-  logMessage("[ExtractArchive] Post-Alloc\n");
+namespace {
+
+bool signatureHolds(const SignatureState& state, SignedBytes& bytes, const rsa_key* key) {
   const std::string text = bytes.signatureToCheck(state);
-  bool verified = false;
   if (state.signedLength != state.blockOffset) {
     // Bytes between the signed range and the block would be extracted unsigned.
     logMessage("[ExtractArchive] Archive INVALID.  The signature covers %" PRId64
                " bytes but its block starts at %" PRId64 "\n",
                state.signedLength, state.blockOffset);
-  } else if (key == nullptr) {
-    logMessage("[ExtractArchive] No public key to check the signature with.\n");
-  } else {
-    std::vector<unsigned char> signature(text.size() / 2 + 2);
-    const int count = hexToBytes(signature.data(), static_cast<int>(signature.size()), text.c_str());
-    logMessage("[ExtractArchive] Produced a signature of length %d\n", count);
-    logMessage("[ExtractArchive] Starting hash...\n");
-    logMessage("[ExtractArchive] Seeking to start of data...\n");
-    logMessage(bytes.rewind() ? "[ExtractArhive] At start of file.\n" : "[ExtractArchive] fseek() Error?!\n");
-    const std::optional<Digest> digest = bytes.digest(state.signedLength);
-    logMessage("[ExtractArchive] Completed hash\n");
-    if (digest) {
-      logMessage("[ExtractArchive] Produced hash: %s\n", bytesToHex(digest->data(), 32).c_str());
-      verified = verifySignature(signature.data(), count, digest->data(), key);
-    } else {
-      logMessage("[ExtractArchive] The signed bytes could not be read whole.\n");
-    }
+    return false;
   }
-  if (verified) {
+  if (key == nullptr) {
+    logMessage("[ExtractArchive] No public key to check the signature with.\n");
+    return false;
+  }
+  std::vector<unsigned char> signature(text.size() / 2 + 2);
+  const int count = hexToBytes(signature.data(), static_cast<int>(signature.size()), text.c_str());
+  logMessage("[ExtractArchive] Produced a signature of length %d\n", count);
+  logMessage("[ExtractArchive] Starting hash...\n");
+  logMessage("[ExtractArchive] Seeking to start of data...\n");
+  logMessage(bytes.rewind() ? "[ExtractArhive] At start of file.\n" : "[ExtractArchive] fseek() Error?!\n");
+  const std::optional<Digest> digest = bytes.digest(state.signedLength);
+  logMessage("[ExtractArchive] Completed hash\n");
+  if (!digest) {
+    logMessage("[ExtractArchive] The signed bytes could not be read whole.\n");
+    return false;
+  }
+  logMessage("[ExtractArchive] Produced hash: %s\n", bytesToHex(digest->data(), 32).c_str());
+  return verifySignature(signature.data(), count, digest->data(), key);
+}
+
+}  // namespace
+
+bool checkSignature(const SignatureState& state, SignedBytes& bytes, const std::string& destination,
+                    const rsa_key* key) {
+  logMessage("[ExtractArchive] Pre-Alloc\n");
+  logMessage("[ExtractArchive] Post-Alloc\n");
+  if (signatureHolds(state, bytes, key)) {
     logMessage("[ExtractArchive] Archive signature verified.\n");
     return true;
   }
@@ -101,6 +110,43 @@ bool checkSignature(const SignatureState& state, SignedBytes& bytes, const std::
   deleteFolder(destination);
   logMessage("%s", kStars);
   return false;
+}
+
+bool verifyArchiveFile(const std::string& archivePath, const rsa_key* key) {
+  logMessage("[ExtractArchive] Checking the signature of %s before extracting it\n", archivePath.c_str());
+  SignatureState state;
+  {
+    FilePtr in = openFile(archivePath.c_str(), "rb");
+    struct stat info {};
+    if (!in || fstat(fileno(in.get()), &info) != 0) {
+      logMessage("[ExtractArchive] Failed to extract archive - couldn't open file %s\n", archivePath.c_str());
+      return false;
+    }
+    // Only the headers are read; the data is skipped, within the file.
+    for (;;) {
+      const EntryHeader entry = readEntryHeader(in.get());
+      if (entry.end || entry.cut != CutField::kNone || entry.overlong) break;
+      if (entry.signature) {
+        state.signedLength = entry.signature->signedLength;
+        state.signature = entry.signature->hex;
+        state.blockOffset = entry.offset;
+        break;
+      }
+      if (entry.isFolder()) continue;
+      const off_t at = ftello(in.get());
+      if (entry.length < 0 || at < 0 || entry.length > info.st_size - at) break;
+      if (fseeko(in.get(), static_cast<off_t>(entry.length), SEEK_CUR) != 0) break;
+    }
+  }
+  if (!state.signature) {
+    logMessage("[ExtractArchive] %s carries no signature block\n", archivePath.c_str());
+    return false;
+  }
+  SignedFile bytes(archivePath);
+  const bool holds = signatureHolds(state, bytes, key);
+  logMessage(holds ? "[ExtractArchive] Archive signature verified.\n"
+                   : "[ExtractArchive] ERROR - unable to verify signature of hash of archive.\n");
+  return holds;
 }
 
 }  // namespace velmoran

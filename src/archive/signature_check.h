@@ -58,4 +58,9 @@ class SignedStream : public SignedBytes {
 bool checkSignature(const SignatureState& state, SignedBytes& bytes, const std::string& destination,
                     const rsa_key* key);
 
+// Checks a signed archive file before anything of it is extracted or run:
+// true only when it carries a signature block, in its place, whose signature
+// holds for the bytes before it under the key. Nothing is written.
+bool verifyArchiveFile(const std::string& archivePath, const rsa_key* key);
+
 }  // namespace velmoran

@@ -1,10 +1,18 @@
 #include "launcher/driver.h"
 
+#include <cstdint>
+#include <utility>
+
+#include "install/locations.h"
+#include "launch/launch.h"
 #include "launcher/dynamic_params.h"
 #include "launcher/entry.h"
+#include "launcher/install_flow.h"
 #include "splash/splash.h"
+#include "util/encoding.h"
 #include "util/exit.h"
 #include "util/log.h"
+#include "util/paths.h"
 
 namespace velmoran {
 namespace {
@@ -22,14 +30,47 @@ FilePtr openAtMarker(const TailRun& run, const std::vector<unsigned char>& marke
   return stream;
 }
 
+void importPublicKey(TailRun& run) {
+  const std::string& text = run.header.signaturePublicKey;
+  if (text.empty()) {
+    logMessage("[Extractor] Public key length %d (no public key)\n", 0);
+    return;
+  }
+  std::vector<unsigned char> der(text.size() / 2 + 2);
+  const int count = hexToBytes(der.data(), static_cast<int>(der.size()), text.c_str());
+  logMessage("[Extractor] Processed public key of length %d\n", count);
+  run.key = loadDEREncodedPublicKey(der.data(), count);
+  logMessage("[Extractor] Public Key: %08X\n",
+             static_cast<unsigned>(reinterpret_cast<uintptr_t>(run.key.get()) & 0xFFFFFFFFu));
+}
+
+// The application's name and the versions become folder names in the shared
+// directory: a "/" in the name, or a version that is not a number, would lead
+// out of it. The builder writes neither; a file that holds one was made to.
+void refuseNamesLeavingTheMasterFolder(const TailHeader& h) {
+  if (h.appName.find('/') != std::string::npos) {
+    logError("[Extractor] The application name %s holds \"/\"; refusing to install it\n", h.appName.c_str());
+    endRun(1);
+  }
+  const std::pair<const char*, const std::string*> versions[] = {
+      {"App Version", &h.appVersion}, {"JRE Version", &h.jreVersion}, {"GU Version", &h.guVersion}};
+  for (const auto& [field, value] : versions) {
+    if (value->empty() || isVersionNumber(*value)) continue;
+    logError("[Extractor] The tail's %s %s is not a version number; refusing to install it\n", field,
+             value->c_str());
+    endRun(1);
+  }
+}
+
 }  // namespace
 
 void evaluateHeader(TailRun& run) {
-  const TailHeader& h = run.header;
+  TailHeader& h = run.header;
   if (!h.requiredJavaVersion.empty()) {
     logMessage("[Extractor] Required Java version %s\n", h.requiredJavaVersion.c_str());
   }
-  if (h.updateUrl == "D") {
+  const bool dynamicUrl = h.updateUrl == "D";
+  if (dynamicUrl) {
     // Without an update_url parameter there is no dynamic URL: it counts as empty.
     run.chosenUpdateUrl = run.params.updateUrl.value_or("");
     logMessage("[Extractor] Will use Dynamic Update URL: %s\n", run.chosenUpdateUrl.c_str());
@@ -55,6 +96,47 @@ void evaluateHeader(TailRun& run) {
   addStaticProperty(p, "silent_parameter", h.silentParameter);
   addStaticProperty(p, "java_version", h.requiredJavaVersion);
   if (run.noUi) addStaticProperty(p, "show_no_ui", "true");
+
+  importPublicKey(run);
+  refuseNamesLeavingTheMasterFolder(h);
+  run.sharedDir = locateSharedDirectory(h.installType);
+  logMessage("[Extractor] Shared dir is %s\n", run.sharedDir.c_str());
+
+  logMessage("[Extractor] Update URL is currently '%s'\n", run.chosenUpdateUrl.c_str());
+  if (!run.chosenUpdateUrl.empty() && run.chosenUpdateUrl.back() != '/') run.chosenUpdateUrl += '/';
+  logMessage("[Extractor] Update URL is now '%s'\n", run.chosenUpdateUrl.c_str());
+  // The normalised URL is handed on in place of the one it was made from.
+  run.staticUpdateUrl = dynamicUrl ? h.updateUrl : run.chosenUpdateUrl;
+  run.dynamicUpdateUrl = run.params.updateUrl;
+  if (dynamicUrl && run.dynamicUpdateUrl) run.dynamicUpdateUrl = run.chosenUpdateUrl;
+
+  run.masterFolder = setPath(run.sharedDir, "Velmoran-" + h.appName);
+  logMessage("[Extractor] Master folder is %s\n", run.masterFolder.c_str());
+  setupFileLogging(run.masterFolder);
+
+  run.jreName = run.params.jreName;
+  applyJreNameOverride(run.masterFolder, run.jreName);
+  makeDir(setPath(run.masterFolder, "VLAppsSharedConfig"));
+
+  run.hasGu = !h.guVersion.empty();
+  if (run.hasGu) {
+    logMessage("[Extractor] VaduravOzuzovo version is %s\n", h.guVersion.c_str());
+  } else {
+    logMessage("[Extractor] No VaduravOzuzovo embedded, we are just a launcher\n");
+  }
+  if (!h.appVersion.empty()) {
+    logMessage("[Extractor] OFFLINE wrapper: App version is %s\n", h.appVersion.c_str());
+  } else {
+    logMessage("[Extractor] ONLINE wrapper: No App embedded, GU will download and run\n");
+  }
+}
+
+void handOver(TailRun& run, const std::string& updaterFolder) {
+  run.tailStream.reset();
+  if (run.prepareOnly) endRun(0);
+  launchApp(run.masterFolder, run.properties, run.userArgc, run.userArgv, updaterFolder, run.staticUpdateUrl,
+            run.dynamicUpdateUrl, run.jreName, run.absolutePath);
+  endRun(0);
 }
 
 void extractWrapperTail(const char* launcherPath, int userArgc, char** userArgv, int fullArgc,
@@ -95,9 +177,7 @@ void extractWrapperTail(const char* launcherPath, int userArgc, char** userArgv,
   logMessage("[Extractor] Found tail marker\n");
   run.header = readTailHeader(run.tailStream.get());
   evaluateHeader(run);
-
-  logMessage("[Extractor] The install step is not built yet; the run stops after reading the tail\n");
-  endRun(1);
+  decideAndInstall(run);
 }
 
 }  // namespace velmoran

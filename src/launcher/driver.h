@@ -2,9 +2,11 @@
 // file to the hand-over. It never returns.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "archive/signature.h"
 #include "launch/properties.h"
 #include "launcher/dynamic_params.h"
 #include "launcher/tail.h"
@@ -31,14 +33,28 @@ struct TailRun {
   // The Update URL field, or the update_url parameter when the field is "D";
   // ends with "/" once normalised.
   std::string chosenUpdateUrl;
-  FilePtr tailStream;  // positioned at the next tail entry
+  // What the launch is handed: the Update URL field (normalised when it was
+  // the chosen one) and the update_url parameter (normalised when chosen).
+  std::string staticUpdateUrl;
+  std::optional<std::string> dynamicUpdateUrl;
+  RsaKeyPtr key;  // the header's public key; none without one
+  std::string sharedDir;
+  std::string masterFolder;
+  std::string jreName;  // from jre_name, then the override file
+  bool hasGu = false;   // the tail carries the updater: it is more than a launcher
+  FilePtr tailStream;   // positioned at the next tail entry
 };
 
 [[noreturn]] void extractWrapperTail(const char* launcherPath, int userArgc, char** userArgv,
                                      int fullArgc, char** fullArgv, bool prepareOnly);
 
-// Header evaluation up to the static properties: logs what the header says,
-// settles the no-UI flag and records the tail's values for the Java side.
+// Header evaluation: logs what the header says, settles the no-UI flag,
+// records the tail's values for the Java side, imports the key, and finds the
+// shared directory and the master folder, where the log file is opened.
 void evaluateHeader(TailRun& run);
+
+// Closes the tail stream and starts the updater of the version folder
+// (prepare-only runs end here with 0); the run ends with 0.
+[[noreturn]] void handOver(TailRun& run, const std::string& updaterFolder);
 
 }  // namespace velmoran
