@@ -1,0 +1,89 @@
+"""The hand-over: launchApp on a master folder laid out by the test starts the updater from
+its version folder with a private JRE made by jlink, through Debian's real java. The updater
+reads back every property the launcher wrote, byte for byte, and starts the demo application."""
+import glob
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import harness
+from test_updater import printed_properties
+
+LAUNCH_APP = os.path.join(harness.BUILD_DIR, "tests", "launch_app")
+UPDATER_FOLDER = "Velmoran-Velmoran-00000000003-complete"
+JRE_FOLDER = "Velmoran-TestJRE-00000000017-complete"
+
+
+def private_jre(jlink_image, folder):
+    """A private JRE folder: its bin copied (the launcher copies bin/java to the app binary, and
+    java finds its home from where it runs), the rest linked to the jlink image."""
+    os.makedirs(folder)
+    for name in os.listdir(jlink_image):
+        source = os.path.join(jlink_image, name)
+        if name == "bin":
+            shutil.copytree(source, os.path.join(folder, "bin"))
+        else:
+            os.symlink(source, os.path.join(folder, name))
+
+
+@unittest.skipUnless(os.path.exists(harness.UPDATER_JAR), "the updater was not built (no JDK)")
+class HandOver(unittest.TestCase):
+    def setUp(self):
+        self.master = tempfile.mkdtemp(prefix="velmoran-handover-")
+        self.addCleanup(shutil.rmtree, self.master, True)
+        updater = os.path.join(self.master, UPDATER_FOLDER)
+        os.makedirs(os.path.join(updater, "lib"))
+        shutil.copy(harness.UPDATER_JAR, os.path.join(updater, "lib"))
+        with open(os.path.join(updater, "VelmoranLaunch"), "wb") as f:
+            f.write(harness.launch_file_bytes(
+                version=6, cls=harness.UPDATER_CLASS, app_name="updater-bin",
+                classpath=["lib/" + os.path.basename(harness.UPDATER_JAR)], jvm_mem=96,
+                compat_class=harness.UPDATER_COMPAT_CLASS))
+        app = os.path.join(self.master, "Velmoran-Hello-00000000002-complete")
+        os.makedirs(app)
+        shutil.copy(harness.HELLO_JAR, app)
+        with open(os.path.join(app, "VelmoranLaunch"), "wb") as f:
+            f.write(harness.launch_file_bytes(version=2, cls=harness.HELLO_CLASS, app_name="hello",
+                                              classpath=["hello.jar"], jvm_mem=64))
+        private_jre(harness.jlink_jre(), os.path.join(self.master, JRE_FOLDER))
+
+    def test_updater_reads_back_every_property_and_starts_the_application(self):
+        given = [("--dynamic", "supported_langs", "en"), ("--dynamic", "title", "caf\u00e9 100%"),
+                 ("--static", "silent_parameter", ""), ("--static", "app_name", "Hello"),
+                 ("--static", "java_version", "17"), ("--dynamic", "update_url", "http://first/")]
+        args = [a for option in given for a in option]
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)
+        # Read until EOF: the updater and the application inherit the pipe.
+        r = subprocess.run([LAUNCH_APP, self.master, UPDATER_FOLDER, "TestJRE", "D",
+                            "--dynamic-url", "http://second/", *args, "--", "user arg"],
+                           capture_output=True, env=env, timeout=180)
+        self.assertEqual(r.returncode, 0, r.stdout.decode(errors="replace"))
+
+        written = glob.glob(os.path.join(self.master, UPDATER_FOLDER, "VLLaunchProperties-*"))
+        self.assertEqual(len(written), 1)
+        with open(written[0], "rb") as f:
+            data = f.read()
+        entries = data.split(b"\0")
+        pairs = list(zip(entries[0::2], entries[1::2]))
+        prefix = {"--static": b"vlstat_", "--dynamic": b"vldyna_"}
+        expected = [(prefix[o] + n.encode(), v.encode() or b"\x04") for o, n, v in given] + [
+            (b"vlstat_update_url", b"D"), (b"vldyna_update_url", b"http://second/"),
+            (b"vlstat_app_dir", os.path.join(self.master, UPDATER_FOLDER).encode()),
+            (b"vlstat_jre_name", b"TestJRE"), (b"vlstat_launched_from_dynprops", b"/launcher/path")]
+        # The file: exactly the pairs, empty values as the 0x04 mark, repeated keys in order.
+        self.assertEqual(pairs, expected)
+        self.assertEqual(len(entries), 2 * len(expected))
+        # What the updater read back.
+        self.assertEqual(printed_properties(r.stdout), expected)
+        # It ran as the app binary of the private JRE, and started the application there.
+        self.assertTrue(os.path.exists(os.path.join(self.master, JRE_FOLDER, "bin", "updater-bin")))
+        out = r.stdout.decode(errors="replace").splitlines()
+        self.assertIn("Hello from Hello 1.0", out)
+        self.assertIn("Hello argument 0: user arg", out)
+
+
+if __name__ == "__main__":
+    harness.main()
