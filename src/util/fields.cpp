@@ -21,7 +21,7 @@ std::string readString(FILE* stream, const char* fieldName, std::size_t size) {
 }
 
 int64_t readInt(FILE* stream, const char* fieldName) {
-  const std::string text = readString(stream, fieldName, 40);
+  const std::string text = readString(stream, fieldName, kIntFieldSize);
   return std::strtoll(text.c_str(), nullptr, 10);
 }
 
