@@ -1,0 +1,25 @@
+// Fuzz target: the launch file and LSO file readers over the same bytes.
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "launch/launch_file.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // Over-long fields print a warning each; keep the console out of the way.
+  std::freopen("/dev/null", "w", stdout);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::vector<unsigned char> bytes(data, data + size);
+  if (FILE* in = fmemopen(bytes.data(), bytes.size(), "rb")) {
+    velmoran::readLaunchFile(in);
+    std::fclose(in);
+  }
+  if (FILE* in = fmemopen(bytes.data(), bytes.size(), "rb")) {
+    velmoran::readLsoFile(in);
+    std::fclose(in);
+  }
+  return 0;
+}

@@ -1,0 +1,272 @@
+#include "launch/launch.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <vector>
+
+#include "install/fileops.h"
+#include "install/locations.h"
+#include "launch/launch_file.h"
+#include "launch/spawner.h"
+#include "util/clock.h"
+#include "util/exit.h"
+#include "util/file.h"
+#include "util/log.h"
+#include "util/paths.h"
+#include "util/strings.h"
+
+namespace velmoran {
+namespace {
+
+constexpr int kLsoRetries = 5;
+constexpr int64_t kLsoRetryPauseMs = 500;
+// Options longer than this are logged cut, and passed whole.
+constexpr std::size_t kLoggedOptionLength = 99;
+
+// What a launch starts and where its JRE lies.
+struct Executable {
+  std::string path;
+  std::string jreFolder;               // App only
+  std::optional<std::string> lsoPath;  // App only
+};
+
+// The app binary is named by the launch file and written next to java: a name
+// that could leave bin (or is bin itself) is refused before anything is copied.
+bool isPlainFileName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+Executable chooseAppBinary(const std::string& masterFolder, const std::string& jreName,
+                           const std::string& appName) {
+  const std::optional<std::string> latest = pickAndAllocLatestFromMaster(masterFolder, jreName);
+  if (!latest) {
+    logError("No private JRE available!\n");
+    endRun(1);
+  }
+  logMessage("[Extractor] Using private JRE %s\n", latest->c_str());
+  if (!isPlainFileName(appName)) {
+    logError("App Name '%s' of the launch file is not a file name\n", appName.c_str());
+    endRun(1);
+  }
+  Executable exe;
+  exe.jreFolder = setPath(masterFolder, *latest);
+  exe.path = setPath(exe.jreFolder, "bin", appName);
+  if (!doesFileExist(exe.path)) {
+    // A partial copy would pass for the binary at every later launch.
+    if (!copyFile(setPath(exe.jreFolder, "bin", "java"), exe.path)) std::remove(exe.path.c_str());
+    if (chmod(exe.path.c_str(), 0777) != 0) logError("Error setting app binary executable!\n");
+  }
+  exe.lsoPath = lsoFilePath(masterFolder, *latest);
+  logMessage("[Extractor] JRE LSO file is %s\n", exe.lsoPath->c_str());
+  return exe;
+}
+
+std::string buildClasspath(const std::string& appDir, const std::vector<std::string>& entries) {
+  std::string classpath;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (i > 0) classpath += ':';
+    classpath += setPath(appDir, entries[i]);
+  }
+  return classpath;
+}
+
+// An LSO file that exists but cannot be opened yet may be being written.
+FilePtr openLsoFile(const std::string& path) {
+  FilePtr file = openFile(path.c_str(), "rb");
+  if (file || !doesFileExist(path)) return file;
+  for (int retry = 0; retry < kLsoRetries; ++retry) {
+    logMessage("[Extractor] LSO file does exist. Retrying (%d)...", retry);
+    file = openFile(path.c_str(), "rb");
+    if (file) break;
+    millisleep(kLsoRetryPauseMs);
+  }
+  return file;
+}
+
+void addLsoOptions(const std::optional<std::string>& lsoPath, PropertiesBlock& properties,
+                   std::vector<std::string>& argv) {
+  logMessage("[Extractor] Checking LSO file\n");
+  if (!lsoPath) {
+    logError("Not a private JRE (no need to check for LSO file)\n");
+    return;
+  }
+  logMessage("[Extractor] Reading %s\n", lsoPath->c_str());
+  FilePtr file = openLsoFile(*lsoPath);
+  if (!file) {
+    logError("JRE LSO file does not exist\n");
+    return;
+  }
+  logMessage("[Extractor] JRE LSO file exists\n");
+  const LsoFileReading lso = readLsoFile(file.get());
+  file.reset();
+  const std::vector<std::string>& options = lso.file.options;
+  logMessage("[Extractor] Found %ld JVM Options\n", static_cast<long>(lso.count));
+  logCountCutShort(kLsoCountLabel, lso.count, options.size());
+  // The Java side looks up as many options as the count says: it names only
+  // those that are there when the file ended early.
+  const long count = countCutShort(lso.count, options.size()) ? static_cast<long>(options.size())
+                                                              : static_cast<long>(lso.count);
+  addStaticProperty(properties, "jvm_options_count", format("%ld", count));
+  for (std::size_t k = 0; k < options.size(); ++k) {
+    const std::string& option = options[k];
+    argv.push_back(option);
+    const std::string name = format("jvm_options_%d", static_cast<int>(k));
+    if (option.size() > kLoggedOptionLength) {
+      logMessage("[Extractor] Launch Prop: %s = %.99s...\n", name.c_str(), option.c_str());
+    } else {
+      logMessage("[Extractor] Launch Prop: %s = %s\n", name.c_str(), option.c_str());
+    }
+    addStaticProperty(properties, name, option);
+  }
+}
+
+int startAndReturn(const std::vector<std::string>& argv) {
+  pid_t pid = 0;
+  const int error = startProcess(argv, pid);
+  if (error != 0) {
+    logError("Launch Error %d.\n", error);
+    return error;
+  }
+  return 0;
+}
+
+int startAndWait(const std::vector<std::string>& argv) {
+  pid_t pid = 0;
+  const int error = startProcess(argv, pid);
+  if (error != 0) {
+    logError("Launch Error %d.\n", error);
+    return -1;
+  }
+  int status = 0;
+  if (waitForProcess(pid, status) < 0) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+int launchFromLaunchFile(const std::string& masterFolder, const PropertiesBlock& properties,
+                         int userArgc, const char* const* userArgv,
+                         const std::string& versionFolder, const std::string& staticUpdateUrl,
+                         const std::optional<std::string>& dynamicUpdateUrl,
+                         const std::string& jre, LaunchClass launchClass,
+                         const std::string& absoluteLauncherPath) {
+  const bool isApp = launchClass == LaunchClass::App;
+  logStartSection("Launching");
+  logMessage("[Extractor] Launching '%s' from master folder '%s' of class %d using JRE '%s'\n",
+             versionFolder.c_str(), masterFolder.c_str(), static_cast<int>(launchClass),
+             jre.c_str());
+
+  const std::string appDir = setPath(masterFolder, versionFolder);
+  const std::string launchPath = launchFilePath(appDir);
+  LaunchFileReading reading;
+  {
+    FilePtr launchFile = openFile(launchPath.c_str(), "rb");
+    if (!launchFile) {
+      logError("Unable to open launch file %s\n", launchPath.c_str());
+      endRun(1);
+    }
+    // Read whole now; the records below come in the order of the fields.
+    reading = readLaunchFile(launchFile.get());
+  }
+  const LaunchFile& lf = reading.file;
+
+  Executable exe;
+  if (isApp) {
+    exe = chooseAppBinary(masterFolder, jre, lf.appName);
+  } else {
+    exe.path = jre;
+    logMessage("[Extractor] Checking for existing system JRE %s\n", jre.c_str());
+  }
+
+  std::vector<std::string> argv{exe.path};
+  if (lf.jvmMem > 0) argv.push_back(format("-Xmx%" PRId64 "m", lf.jvmMem));
+  if (lf.jvmStack > 0) argv.push_back(format("-Xms%" PRId64 "m", lf.jvmStack));
+  argv.push_back("-cp");
+  logMessage("[Extractor] Building classpath\n");
+  logCountCutShort(kLaunchClasspathCountLabel, reading.counts.classpath, lf.classpath.size());
+  argv.push_back(buildClasspath(appDir, lf.classpath));
+
+  logMessage("[Extractor] Creating launch properties\n");
+  // A copy: what one launch adds must not reach the next one.
+  PropertiesBlock launchProperties = properties;
+  addStaticProperty(launchProperties, "update_url", staticUpdateUrl);
+  if (staticUpdateUrl == "D" && dynamicUpdateUrl) {
+    addDynamicProperty(launchProperties, "update_url", *dynamicUpdateUrl);
+  }
+  addStaticProperty(launchProperties, "app_dir", appDir);
+  addStaticProperty(launchProperties, "jre_name", jre);
+  addStaticProperty(launchProperties, "launched_from_dynprops", absoluteLauncherPath);
+  addLsoOptions(exe.lsoPath, launchProperties, argv);
+
+  const std::size_t mainClassSlot = argv.size();
+  argv.emplace_back();
+  argv.push_back(writeLaunchPropertiesFile(launchProperties, appDir));
+
+  logMessage("[Extractor] Reading %ld extra args\n", static_cast<long>(reading.counts.extraArgs));
+  logCountCutShort(kLaunchExtraArgsCountLabel, reading.counts.extraArgs, lf.extraArgs.size());
+  argv.insert(argv.end(), lf.extraArgs.begin(), lf.extraArgs.end());
+  if (lf.version >= kVersionWithCompatibilityClass) {
+    logMessage("[Extractor] Read JRE compatibility class %s\n", lf.compatibilityClass.c_str());
+  }
+  if (lf.version >= kVersionWithAppJvmOptions) {
+    logCountCutShort(kLaunchAppJvmOptionCountLabel, reading.counts.appJvmOptions,
+                     lf.appJvmOptions.size());
+  }
+
+  // Before version 3 a check has no class to run: the vector ends at the
+  // empty main class, and nothing from there on reaches java.
+  const bool endsAtMainClass = !isApp && lf.version < kVersionWithCompatibilityClass;
+  argv[mainClassSlot] = isApp ? lf.mainClass : lf.compatibilityClass;
+
+  logMessage("[Extractor] Appending %d command line args\n", userArgc);
+  for (int i = 0; i < userArgc; ++i) argv.emplace_back(userArgv[i]);
+
+  logMessage("[Extractor] Executable: %s\n", exe.path.c_str());
+  for (std::size_t i = 0; i < argv.size(); ++i) {
+    logMessage("[Extractor] Argument %d: %s\n", static_cast<int>(i), argv[i].c_str());
+  }
+  if (endsAtMainClass) {
+    logMessage("[Extractor] No JRE compatibility class before launch file version %" PRId64
+               ": arguments from %d on are not passed\n",
+               kVersionWithCompatibilityClass, static_cast<int>(mainClassSlot));
+    argv.resize(mainClassSlot);
+  }
+  logMessage("[Extractor] This is a newer extractor... launchclass is %d\n",
+             static_cast<int>(launchClass));
+
+  if (isApp) {
+    logMessage("[Extractor] JRE folder is %s\n", exe.jreFolder.c_str());
+    logMessage("[Extractor] Attempting spawn launch\n");
+    logStartSection("Spawn launch\n");
+    closeLoggedFile();
+    return startAndReturn(argv);
+  }
+  closeLoggedFile();
+  return startAndWait(argv);
+}
+
+void launchApp(const std::string& masterFolder, const PropertiesBlock& properties, int userArgc,
+               const char* const* userArgv, const std::string& versionFolder,
+               const std::string& staticUpdateUrl,
+               const std::optional<std::string>& dynamicUpdateUrl, const std::string& jreName,
+               const std::string& absoluteLauncherPath) {
+  launchFromLaunchFile(masterFolder, properties, userArgc, userArgv, versionFolder,
+                       staticUpdateUrl, dynamicUpdateUrl, jreName, LaunchClass::App,
+                       absoluteLauncherPath);
+}
+
+bool checkAppJreCompatibility(const std::string& masterFolder, const PropertiesBlock& properties,
+                              int userArgc, const char* const* userArgv,
+                              const std::string& versionFolder, const std::string& staticUpdateUrl,
+                              const std::optional<std::string>& dynamicUpdateUrl,
+                              const std::string& java, const std::string& absoluteLauncherPath) {
+  return launchFromLaunchFile(masterFolder, properties, userArgc, userArgv, versionFolder,
+                              staticUpdateUrl, dynamicUpdateUrl, java,
+                              LaunchClass::JreCompatibility,
+                              absoluteLauncherPath) == kJreCompatibleStatus;
+}
+
+}  // namespace velmoran
