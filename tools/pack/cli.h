@@ -43,6 +43,8 @@ class Args {
   bool flag(std::string_view name);
   const std::string& value() const { return value_; }
   std::string positional();
+  // The next argument as it is, even one that starts with "-".
+  std::string next() { return args_[i_++]; }
 
  private:
   const std::vector<std::string>& args_;
