@@ -52,6 +52,21 @@ class Args {
   std::string value_;
 };
 
+// Sends standard output to /dev/null while it lives: the project's readers,
+// decoders and logger print warnings there that the commands report in their
+// own words. savedFd() is the real standard output.
+class QuietStdout {
+ public:
+  QuietStdout();
+  ~QuietStdout();
+  QuietStdout(const QuietStdout&) = delete;
+  QuietStdout& operator=(const QuietStdout&) = delete;
+  int savedFd() const { return saved_; }
+
+ private:
+  int saved_ = -1;
+};
+
 std::vector<unsigned char> readWholeFile(const std::string& path);
 void writeWholeFile(const std::string& path, const std::vector<unsigned char>& bytes);
 bool wantsHelp(const std::vector<std::string>& args);
