@@ -33,12 +33,6 @@ struct Executable {
   std::optional<std::string> lsoPath;  // App only
 };
 
-// The app binary is named by the launch file and written next to java: a name
-// that could leave bin (or is bin itself) is refused before anything is copied.
-bool isPlainFileName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
-}
-
 Executable chooseAppBinary(const std::string& masterFolder, const std::string& jreName,
                            const std::string& appName) {
   const std::optional<std::string> latest = pickAndAllocLatestFromMaster(masterFolder, jreName);
@@ -47,7 +41,8 @@ Executable chooseAppBinary(const std::string& masterFolder, const std::string& j
     endRun(1);
   }
   logMessage("[Extractor] Using private JRE %s\n", latest->c_str());
-  if (!isPlainFileName(appName)) {
+  // The app binary is written next to java: a name that could leave bin is refused.
+  if (!isAppBinaryName(appName)) {
     logError("App Name '%s' of the launch file is not a file name\n", appName.c_str());
     endRun(1);
   }

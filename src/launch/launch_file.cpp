@@ -74,6 +74,10 @@ void logCountCutShort(const char* countLabel, int64_t count, std::size_t entries
              countLabel, count, entriesRead);
 }
 
+bool isAppBinaryName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
 std::string launchFilePath(const std::string& appDir) { return setPath(appDir, kLaunchFileName); }
 
 std::string lsoFilePath(const std::string& masterFolder, const std::string& jreFolder) {

@@ -113,6 +113,10 @@ bool countCutShort(int64_t count, std::size_t entriesRead);
 // Logs that the count exceeds the file, when it did; nothing otherwise.
 void logCountCutShort(const char* countLabel, int64_t count, std::size_t entriesRead);
 
+// The App Name is the file name the app binary gets in the private JRE's bin
+// folder: a name that could leave bin (or is bin itself) is refused.
+bool isAppBinaryName(const std::string& name);
+
 // appDir joined with kLaunchFileName.
 std::string launchFilePath(const std::string& appDir);
 // master/VLApps/JRE-LastSuccessfulOptions- followed by the text after the last

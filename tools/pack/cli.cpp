@@ -1,5 +1,8 @@
 #include "cli.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -55,6 +58,20 @@ std::string Args::positional() {
   if (arg.size() > 1 && arg[0] == '-') fail("unknown option " + arg);
   ++i_;
   return arg;
+}
+
+QuietStdout::QuietStdout() {
+  std::fflush(stdout);
+  const UniqueFd null(open("/dev/null", O_WRONLY | O_CLOEXEC));
+  UniqueFd saved(fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
+  if (!null || !saved || dup2(null.get(), STDOUT_FILENO) < 0) fail("cannot redirect standard output");
+  saved_ = saved.release();
+}
+
+QuietStdout::~QuietStdout() {
+  std::fflush(stdout);
+  dup2(saved_, STDOUT_FILENO);
+  close(saved_);
 }
 
 // Through stdio, whose read errors (a folder given as a file) come back as

@@ -43,11 +43,28 @@ class Args {
   bool flag(std::string_view name);
   const std::string& value() const { return value_; }
   std::string positional();
+  // The next argument as it is, even one that starts with "-".
+  std::string next() { return args_[i_++]; }
 
  private:
   const std::vector<std::string>& args_;
   std::size_t i_ = 0;
   std::string value_;
+};
+
+// Sends standard output to /dev/null while it lives: the project's readers,
+// decoders and logger print warnings there that the commands report in their
+// own words. savedFd() is the real standard output.
+class QuietStdout {
+ public:
+  QuietStdout();
+  ~QuietStdout();
+  QuietStdout(const QuietStdout&) = delete;
+  QuietStdout& operator=(const QuietStdout&) = delete;
+  int savedFd() const { return saved_; }
+
+ private:
+  int saved_ = -1;
 };
 
 std::vector<unsigned char> readWholeFile(const std::string& path);

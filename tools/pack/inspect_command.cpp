@@ -6,7 +6,10 @@
 
 #include "archive/container.h"
 #include "archive/lzma.h"
+#include "archive/lzma_stream.h"
+#include "archive_scan.h"
 #include "cli.h"
+#include "launch/launch_file.h"
 #include "launcher/tail.h"
 #include "layout.h"
 #include "tail_writer.h"
@@ -15,16 +18,109 @@ namespace velmoran::pack {
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: velmoran-pack inspect FILE\n"
+    "Usage: velmoran-pack inspect [--as launchfile|lso] FILE\n"
     "\n"
     "Prints the header fields, the embedded entries (position, type, path,\n"
-    "length) and the dynamic parameters of a launcher file. A file without a\n"
-    "wrapper tail is listed as an archive (decompressed first when it is LZMA):\n"
-    "its entries and its signature block.\n";
+    "length), the updater's launch file and the dynamic parameters of a\n"
+    "launcher file. A file without a wrapper tail is listed as an archive\n"
+    "(decompressed first when it is LZMA): its entries and its signature block.\n"
+    "A file named VelmoranLaunch is listed as a launch file, one named\n"
+    "JRE-LastSuccessfulOptions-* as an LSO file; --as says so for any name.\n";
+
+void printText(const char* label, const std::string& value) {
+  std::printf("  %-28s %s\n", (std::string(label) + ":").c_str(), value.c_str());
+}
+
+void printList(const char* countLabel, int64_t stated, const std::vector<std::string>& entries) {
+  printText(countLabel, std::to_string(stated) +
+                            (countCutShort(stated, entries.size()) ? " (the file ends before its entries do)" : ""));
+  for (const std::string& entry : entries) std::printf("    %s\n", entry.c_str());
+}
+
+void printLaunchFile(const LaunchFileReading& reading) {
+  const LaunchFile& f = reading.file;
+  printText(kLaunchVersionLabel, std::to_string(f.version));
+  printText(kLaunchClassLabel, f.mainClass);
+  printText(kLaunchClassOnUpdateLabel, f.classOnUpdate);
+  printText(kLaunchAppNameLabel, f.appName);
+  printText(kLaunchOsIcnsLabel, f.osIcns);
+  printText(kLaunchUrlRequiredLabel, f.urlRequired ? "1" : "0");
+  printText(kLaunchJvmMemLabel, std::to_string(f.jvmMem));
+  printText(kLaunchJvmStackLabel, std::to_string(f.jvmStack));
+  printList(kLaunchClasspathCountLabel, reading.counts.classpath, f.classpath);
+  printList(kLaunchExtraArgsCountLabel, reading.counts.extraArgs, f.extraArgs);
+  if (f.version >= kVersionWithCompatibilityClass) printText(kLaunchCompatibilityClassLabel, f.compatibilityClass);
+  if (f.version >= kVersionWithInstallClasses) {
+    printText(kLaunchPostInstallClassLabel, f.postInstallClass);
+    printText(kLaunchPreUninstallClassLabel, f.preUninstallClass);
+  }
+  if (f.version >= kVersionWithAppJvmOptions) {
+    printList(kLaunchAppJvmOptionCountLabel, reading.counts.appJvmOptions, f.appJvmOptions);
+  }
+  if (f.version >= kVersionWithMustFork) printText(kLaunchMustForkLabel, f.mustFork ? "1" : "0");
+}
+
+// Launch and LSO files are read with the launcher's readers over the bytes.
+FilePtr openBytes(const std::string& file, Bytes& bytes) {
+  FilePtr in(bytes.empty() ? std::tmpfile() : fmemopen(bytes.data(), bytes.size(), "rb"));
+  if (!in) fail("cannot read " + file);
+  return in;
+}
+
+void printUnread(FILE* in, const Bytes& bytes) {
+  const int64_t left = static_cast<int64_t>(bytes.size()) - ftello(in);
+  if (left > 0) std::printf("  (%" PRId64 " bytes after the last field are not read)\n", left);
+}
+
+int inspectLaunchFile(const std::string& file, Bytes bytes) {
+  const FilePtr in = openBytes(file, bytes);
+  std::printf("Launch file %s: %zu bytes\n", file.c_str(), bytes.size());
+  printLaunchFile(readLaunchFile(in.get()));
+  printUnread(in.get(), bytes);
+  return 0;
+}
+
+int inspectLsoFile(const std::string& file, Bytes bytes) {
+  const FilePtr in = openBytes(file, bytes);
+  std::printf("LSO file %s: %zu bytes\n", file.c_str(), bytes.size());
+  const LsoFileReading lso = readLsoFile(in.get());
+  printList(kLsoCountLabel, lso.count, lso.file.options);
+  printUnread(in.get(), bytes);
+  return 0;
+}
+
+// The updater's archive is decoded as the launcher decodes it, for its launch file.
+void printUpdaterLaunchFile(Bytes& bytes, int64_t dataStart, int64_t length) {
+  std::optional<Bytes> launchFile;
+  {
+    const QuietStdout quiet;
+    const FilePtr in(fmemopen(bytes.data(), bytes.size(), "rb"));
+    if (!in || fseeko(in.get(), static_cast<off_t>(dataStart), SEEK_SET) != 0) return;
+    LzmaEntryStream decoded(in.get(), length, false);
+    if (decoded.stream() == nullptr) return;
+    ArchiveScanOptions options;
+    options.keepLaunchFile = true;
+    launchFile = scanArchive(decoded.stream(), options).launchFile;
+  }
+  if (!launchFile) {
+    std::printf("Updater launch file: none found in entry 4 (velmoran-pack check tells why)\n");
+    return;
+  }
+  std::printf("Updater launch file (%s in entry 4, %zu bytes):\n", kLaunchFileName, launchFile->size());
+  const FilePtr in = openBytes(kLaunchFileName, *launchFile);
+  printLaunchFile(readLaunchFile(in.get()));
+}
 
 // Lists the entries up to end. A signature block ends an archive's entries;
 // in a wrapper tail the launcher reads past one, and so does this.
-void printEntries(FILE* in, int64_t end, bool archive) {
+struct Listed {
+  std::string path;
+  int64_t dataStart;
+  int64_t length;
+};
+
+std::vector<Listed> printEntries(FILE* in, int64_t end, bool archive) {
+  std::vector<Listed> listed;
   std::printf("Entries:\n");
   int position = 0;
   while (ftello(in) < end) {
@@ -36,7 +132,7 @@ void printEntries(FILE* in, int64_t end, bool archive) {
       std::printf("Signature block at %" PRId64 ": signed length %" PRId64 "%s, %zu signature bytes\n", entry.offset,
                   signature.signedLength, signature.signedLength == entry.offset ? "" : " (does NOT match the block's place)",
                   signature.hex.size() / 2);
-      if (archive) return;
+      if (archive) return listed;
       continue;
     }
     if (entry.isFolder()) {
@@ -47,12 +143,14 @@ void printEntries(FILE* in, int64_t end, bool archive) {
                 entry.length);
     if (entry.length < 0 || entry.length > end - ftello(in)) {
       std::printf("  entry %d claims more bytes than the tail holds\n", position);
-      return;
+      return listed;
     }
+    listed.push_back({entry.path, ftello(in), entry.length});
     fseeko(in, static_cast<off_t>(entry.length), SEEK_CUR);
   }
   if (position == 0) std::printf("  (none)\n");
   if (archive) std::printf("Not signed\n");
+  return listed;
 }
 
 // An LZMA "alone" archive as written for launcher files.
@@ -118,11 +216,21 @@ int inspectArchive(const std::string& file, Bytes bytes) {
 
 int runInspect(const std::vector<std::string>& argv) {
   Args a(argv);
-  if (a.done()) fail("no file given");
-  const std::string file = a.positional();
-  if (!a.done()) fail("unexpected argument '" + a.peek() + "'");
+  std::string file, as;
+  while (!a.done()) {
+    if (a.option("--as")) as = a.value();
+    else if (file.empty()) file = a.positional();
+    else fail("unexpected argument '" + a.peek() + "'");
+  }
+  if (file.empty()) fail("no file given");
+  if (!as.empty() && as != "launchfile" && as != "lso") fail("--as takes launchfile or lso; got '" + as + "'");
+  const std::string name = file.substr(file.rfind('/') + 1);
+  if (as.empty() && name == kLaunchFileName) as = "launchfile";
+  if (as.empty() && name.starts_with(kLsoFilePrefix)) as = "lso";
 
-  const Bytes bytes = readWholeFile(file);
+  Bytes bytes = readWholeFile(file);
+  if (as == "launchfile") return inspectLaunchFile(file, std::move(bytes));
+  if (as == "lso") return inspectLsoFile(file, std::move(bytes));
   const LauncherLayout layout = locateSections(bytes);
   if (layout.headerOffset < 0) return inspectArchive(file, bytes);
 
@@ -139,8 +247,12 @@ int runInspect(const std::vector<std::string>& argv) {
   const int64_t paramsMarkerAt =
       layout.paramsAreaOffset < 0 ? static_cast<int64_t>(bytes.size())
                                   : layout.paramsAreaOffset - static_cast<int64_t>(kParamsMarkerLength);
-  printEntries(in, paramsMarkerAt, false);
+  const std::vector<Listed> entries = printEntries(in, paramsMarkerAt, false);
   std::fclose(in);
+  // Position 4 is the updater's archive, which holds the launch file the launcher starts.
+  if (!header.guVersion.empty() && entries.size() >= 4 && entries[3].path.ends_with(".p2.l2")) {
+    printUpdaterLaunchFile(bytes, entries[3].dataStart, entries[3].length);
+  }
 
   if (layout.paramsAreaOffset < 0) {
     std::printf("Parameters: none (no Params marker)\n");

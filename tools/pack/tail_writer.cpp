@@ -11,10 +11,14 @@
 namespace velmoran::pack {
 
 void checkFieldFits(const std::string& what, const std::string& value, std::size_t readerSize) {
+  checkFieldLength(what, value, readerSize - 2);
+}
+
+void checkFieldLength(const std::string& what, const std::string& value, std::size_t maxLength) {
   if (value.find('\0') != std::string::npos) fail(what + " must not contain a NUL byte");
-  if (value.size() > readerSize - 2) {
+  if (value.size() > maxLength) {
     fail(what + " is " + std::to_string(value.size()) + " characters long; the launcher reads at most " +
-         std::to_string(readerSize - 2));
+         std::to_string(maxLength));
   }
 }
 

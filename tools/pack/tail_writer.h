@@ -16,6 +16,8 @@ using Bytes = std::vector<unsigned char>;
 // The builder refuses a field that the reader would not take back whole: the
 // reader keeps at most size - 2 characters without shifting the next field.
 void checkFieldFits(const std::string& what, const std::string& value, std::size_t readerSize);
+// The same with the longest value that reads back whole given directly.
+void checkFieldLength(const std::string& what, const std::string& value, std::size_t maxLength);
 
 // Component names (the application's, the JRE's) are fields of version folder
 // names, which the launcher splits at "-".
