@@ -3,11 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <optional>
 
 #include "archive/container.h"
 #include "archive/signature.h"
+#include "bundled.h"
 #include "cli.h"
 #include "launcher/tail.h"
 #include "layout.h"
@@ -55,14 +55,6 @@ constexpr const char* kHelp =
     "  --stub FILE              the launcher program (default: velmoran-launcher\n"
     "                           beside this tool)\n"
     "  -o, --output FILE        the launcher file to write\n";
-
-std::string defaultStub() {
-  char self[PATH_MAX] = {};
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) fail("cannot find velmoran-launcher; give --stub");
-  std::string dir(self, static_cast<std::size_t>(n));
-  return dir.substr(0, dir.rfind('/') + 1) + "velmoran-launcher";
-}
 
 void checkVersion(const char* what, const std::string& v) {
   if (v.empty()) return;
@@ -144,7 +136,7 @@ Options parse(const std::vector<std::string>& argv) {
   }
   if (o.output.empty()) fail("no output file given (-o FILE)");
   if (o.header.appName.empty()) fail("no application name given (--app-name NAME)");
-  if (o.stub.empty()) o.stub = defaultStub();
+  if (o.stub.empty()) o.stub = bundledProgram("velmoran-launcher", "--stub");
   checkComponentName("application name", o.header.appName);
   checkPublicKey(o.header.signaturePublicKey);
   // The launcher reads anything but these as a default (home folder install,
