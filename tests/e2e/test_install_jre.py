@@ -137,6 +137,8 @@ class JreProvisioning(InstallTest):
             ("archive missing", SERVED, None, 1, ["[JREDownload] Failed to download JRE"], 2, None),
             ("archive not LZMA", SERVED, lambda: b"\xff" * 64, 1,
              ["[JREDownload] Failed to decompress JRE archive"], 2, None),
+            ("empty version", "", archive, 1,
+             ["[JREDownload] Failed to detect or download a JRE (no jre version)"], 2, None),
         ]
         for name, text, served, status, texts, asked, installed in cases:
             with self.subTest(name):
@@ -151,6 +153,8 @@ class JreProvisioning(InstallTest):
                 self.assertEqual(len(run.downloads()), asked, run.stdout)
                 self.assertEqual(self.jre_folders(), [JRE(installed)] if installed else [])
                 self.assertFalse(os.path.exists(os.path.join(self.sandbox.shared_dir, "x")))
+                # Nothing of a JRE that was not installed stays behind.
+                self.assertNoTemporaryFolders()
                 if installed:
                     self.assertUpdaterStarted(run, 5, installed)
                 else:
