@@ -3,14 +3,20 @@
 # namespace in which HOME_DIR is bound over the user's home folder (from the
 # password database, as the launcher finds it) and OPT_DIR over /opt, so the
 # real ones are never touched.
-# Usage: scripts/sandbox.sh HOME_DIR OPT_DIR WORK_DIR COMMAND [ARGS...]
+# Usage: scripts/sandbox.sh [--read-only-opt] HOME_DIR OPT_DIR WORK_DIR COMMAND [ARGS...]
+# With --read-only-opt the bound /opt cannot be written, not even by root.
 #
 # As root this is a plain mount namespace. A normal user gets one inside user
 # namespaces of their own where the kernel allows them, otherwise through
 # passwordless sudo (dropping back to the user for the command).
 set -euo pipefail
+read_only_opt=
+if [ "${1-}" = "--read-only-opt" ]; then
+  read_only_opt='mount -o remount,bind,ro /opt; '
+  shift
+fi
 if [ $# -lt 4 ]; then
-  echo "usage: scripts/sandbox.sh HOME_DIR OPT_DIR WORK_DIR COMMAND [ARGS...]" >&2
+  echo "usage: scripts/sandbox.sh [--read-only-opt] HOME_DIR OPT_DIR WORK_DIR COMMAND [ARGS...]" >&2
   exit 2
 fi
 home=$1 opt=$2 work=$3
@@ -22,7 +28,7 @@ if [ -z "$real_home" ]; then
   echo "sandbox: user $uid has no home folder in the password database" >&2
   exit 125
 fi
-binds='set -e; mount --bind "$1" "$2"; mount --bind "$3" /opt; cd "$4"; shift 4'
+binds='set -e; mount --bind "$1" "$2"; mount --bind "$3" /opt; '$read_only_opt'cd "$4"; shift 4'
 
 if [ "$uid" -eq 0 ]; then
   exec unshare --mount --propagation private \

@@ -180,16 +180,24 @@ std::optional<std::string> adoptSystemJre(TailRun& run) {
   return temporary;
 }
 
-// A download either works or ends the run; the splash shows while it runs.
-void download(const TailRun& run, const std::string& url, const std::string& destination, const char* failure) {
+// The splash shows while a download runs.
+bool download(const TailRun& run, const std::string& url, const std::string& destination) {
   const bool ui = !run.noUi && !run.prepareOnly;
   if (ui) showSplash();
   if (!downloadFile(url, destination)) {
     if (ui) hideSplash();
-    logError("%s", failure);
-    endRun(1);
+    return false;
   }
   setProgress(-1);
+  return true;
+}
+
+// Ends a run whose downloaded JRE cannot be installed. Its temporary folder
+// goes too: no later run would ever remove what it holds (up to a whole JRE).
+[[noreturn]] void giveUpOnDownloadedJre(const std::string& temporary, const char* message) {
+  logError("%s", message);
+  discardFolder(temporary);
+  endRun(1);
 }
 
 // Reads the version text: up to the first blank or line end, at most 50
@@ -227,7 +235,10 @@ std::string downloadJre(TailRun& run, const UpdaterFiles& updater) {
   const std::string localVersionFile = setPath(updater.folder, versionName);
   const std::string versionUrl = run.chosenUpdateUrl + versionName;
   logMessage("[JREDownload] Fetching JRE Version from %s\n", versionUrl.c_str());
-  download(run, versionUrl, localVersionFile, "[JREDownload] Failed to download JRE version file\n");
+  if (!download(run, versionUrl, localVersionFile)) {
+    logError("[JREDownload] Failed to download JRE version file\n");
+    endRun(1);
+  }
   logMessage("[JREDownload] JRE version downloaded OK [%s]\n", localVersionFile.c_str());
   const std::string version = readDownloadedVersion(localVersionFile);
 
@@ -236,7 +247,7 @@ std::string downloadJre(TailRun& run, const UpdaterFiles& updater) {
   const std::string decompressed = setPath(temporary, "JREArchive.p2");
   const std::string archiveUrl = run.chosenUpdateUrl + "Velmoran-" + run.jreName + "-" + version + "-archive.p2.l2";
   logMessage("[JREDownload] Downloading JRE\n");
-  download(run, archiveUrl, archive, "[JREDownload] Failed to download JRE\n");
+  if (!download(run, archiveUrl, archive)) giveUpOnDownloadedJre(temporary, "[JREDownload] Failed to download JRE\n");
   logMessage("[JREDownload] JRE Downloaded OK, will extract\n");
 
   SpawnerPtr spawner = createSpawner();
@@ -248,31 +259,24 @@ std::string downloadJre(TailRun& run, const UpdaterFiles& updater) {
   const int decompressedStatus = runSpawnerAndWait(*spawner);
   deleteSpawner(spawner);
   std::remove(archive.c_str());
-  if (decompressedStatus != 0) {
-    logError("[JREDownload] Failed to decompress JRE archive\n");
-    endRun(1);
-  }
+  if (decompressedStatus != 0) giveUpOnDownloadedJre(temporary, "[JREDownload] Failed to decompress JRE archive\n");
   // It came over plain HTTP: with a key, nothing of it runs (its unpack200
   // on its pack200 entries) or is extracted before its signature holds.
   if (run.key && !verifyArchiveFile(decompressed, run.key.get())) {
-    logError("[JREDownload] The downloaded JRE archive is not signed with the launcher's key; refusing it\n");
-    discardFolder(temporary);
-    endRun(1);
+    giveUpOnDownloadedJre(
+        temporary, "[JREDownload] The downloaded JRE archive is not signed with the launcher's key; refusing it\n");
   }
   const std::string unpack200 = getUnpack200Executable(temporary);
   logMessage("[JREDownload] Extracting JRE archive to %s\n", temporary.c_str());
   if (!extractArchive(unpack200, decompressed, temporary, run.key.get())) {
-    logError("[JREDownload] The downloaded JRE archive was refused\n");
-    discardFolder(temporary);
-    endRun(1);
+    giveUpOnDownloadedJre(temporary, "[JREDownload] The downloaded JRE archive was refused\n");
   }
   logMessage("[JREDownload] Done extracting JRE archive\n");
   logMessage("[JREDownload] Regenerating jsa...\n");
   regenerateClassDataArchive(temporary);
   logMessage("[JREDownload] Downloaded JRE is now ready.\n");
   if (version.empty()) {
-    logError("[JREDownload] Failed to detect or download a JRE (no jre version)\n");
-    endRun(1);
+    giveUpOnDownloadedJre(temporary, "[JREDownload] Failed to detect or download a JRE (no jre version)\n");
   }
   logMessage("[JREDownload] Finalising setup of new JRE %s\n", version.c_str());
   return finishJre(kOnlineSection, temporary, makeAppFolder(run.masterFolder, run.jreName, version), updater);

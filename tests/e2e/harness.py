@@ -8,6 +8,7 @@ never touched.
 """
 
 import os
+import pwd
 import shutil
 import subprocess
 import tempfile
@@ -86,9 +87,11 @@ def records(output):
 
 
 class Sandbox:
-    """A home folder and an /opt of their own for launcher runs."""
+    """A home folder and an /opt of their own for launcher runs (an /opt that not even root
+    can write with read_only_opt)."""
 
-    def __init__(self):
+    def __init__(self, read_only_opt=False):
+        self.read_only_opt = read_only_opt
         self.root = tempfile.mkdtemp(prefix="velmoran-e2e-")
         self.home = os.path.join(self.root, "home")
         self.opt = os.path.join(self.root, "opt")
@@ -104,9 +107,18 @@ class Sandbox:
         """The per-user shared directory as the launcher sees it, seen from outside."""
         return os.path.join(self.home, ".Velmoran")
 
-    def run(self, launcher, *args, env=None, cwd=None, timeout=300, invoke_as=None):
-        """Runs a launcher file inside the sandbox; returns the completed process."""
-        cmd = [SANDBOX, self.home, self.opt, cwd or self.work, invoke_as or launcher, *map(str, args)]
+    def inside(self, path):
+        """A path below the sandbox's home folder as the runs inside see it."""
+        relative = os.path.relpath(path, self.home)
+        assert not relative.startswith(".."), path
+        return os.path.normpath(os.path.join(pwd.getpwuid(os.getuid()).pw_dir, relative))
+
+    def run(self, launcher, *args, env=None, cwd=None, timeout=300, invoke_as=None, search_path=None):
+        """Runs a launcher file inside the sandbox; returns the completed process. search_path
+        is the PATH of the launcher alone (the sandbox itself needs the usual one)."""
+        with_path = ["/usr/bin/env", f"PATH={search_path}"] if search_path is not None else []
+        cmd = [SANDBOX, *(["--read-only-opt"] if self.read_only_opt else []), self.home, self.opt, cwd or self.work,
+               *with_path, invoke_as or launcher, *map(str, args)]
         run_env = dict(os.environ)
         run_env.pop("DISPLAY", None)
         if env:
