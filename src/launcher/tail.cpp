@@ -5,6 +5,8 @@
 #include <sys/types.h>
 
 #include <emmintrin.h>
+#include <setjmp.h>
+#include <signal.h>
 
 #include <cstring>
 #include <optional>
@@ -147,22 +149,68 @@ int64_t findMarkerEnd(std::span<const unsigned char> bytes, std::span<const unsi
 
 namespace {
 
-// Scans a regular file through a read-only mapping, which saves copying every
-// byte into a buffer first. Returns the bytes consumed from start, -1 when the
-// marker is not there, or nullopt when the file cannot be mapped.
+// The mapped scan running on this thread: where its mapping lies and where
+// a fault inside it returns to.
+struct MappedScan {
+  const unsigned char* begin;
+  const unsigned char* end;
+  sigjmp_buf resume;
+};
+thread_local MappedScan* activeScan = nullptr;
+// The SIGBUS handling from before the scan, put back when it ends.
+struct sigaction previousBusAction;
+
+// A page of the mapping past the file's current end: the scan ends there. Any
+// other SIGBUS gets the handling it had before, as the fault happens again
+// when the handler returns.
+void onScanFault(int, siginfo_t* info, void*) {
+  const MappedScan* scan = activeScan;
+  const auto* at = static_cast<const unsigned char*>(info->si_addr);
+  if (scan != nullptr && at >= scan->begin && at < scan->end) siglongjmp(activeScan->resume, 1);
+  sigaction(SIGBUS, &previousBusAction, nullptr);
+}
+
+}  // namespace
+
+std::optional<int64_t> scanMappedFile(int fd, off_t start, off_t size, MarkerMatcher& matcher) {
+  if (size <= start) return std::nullopt;
+  const auto length = static_cast<std::size_t>(size);
+  void* mapped = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (mapped == MAP_FAILED) return std::nullopt;
+  madvise(mapped, length, MADV_SEQUENTIAL);
+  const auto* base = static_cast<const unsigned char*>(mapped);
+
+  MappedScan scan{base, base + length, {}};
+  struct sigaction handler {};
+  handler.sa_sigaction = onScanFault;
+  handler.sa_flags = SA_SIGINFO;
+  sigemptyset(&handler.sa_mask);
+  volatile int64_t consumed = -1;
+  if (sigaction(SIGBUS, &handler, &previousBusAction) != 0) {
+    munmap(mapped, length);
+    return std::nullopt;
+  }
+  activeScan = &scan;
+  // The matcher's state holds no resources, so leaving feed through the
+  // handler loses nothing: the marker was not found before the file's end.
+  if (sigsetjmp(scan.resume, 1) == 0) {
+    const unsigned char* after = matcher.feed(base + start, base + length);
+    consumed = after == nullptr ? -1 : after - (base + start);
+  }
+  activeScan = nullptr;
+  sigaction(SIGBUS, &previousBusAction, nullptr);
+  munmap(mapped, length);
+  return consumed;
+}
+
+namespace {
+
+// Scans a regular file through a mapping; nullopt when it cannot be mapped.
 std::optional<int64_t> scanMapped(FILE* stream, off_t start, MarkerMatcher& matcher) {
   struct stat st {};
   const int fd = fileno(stream);
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= start) return std::nullopt;
-  const auto size = static_cast<std::size_t>(st.st_size);
-  void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-  if (mapped == MAP_FAILED) return std::nullopt;
-  madvise(mapped, size, MADV_SEQUENTIAL);
-  const auto* base = static_cast<const unsigned char*>(mapped);
-  const unsigned char* after = matcher.feed(base + start, base + size);
-  const int64_t consumed = after == nullptr ? -1 : after - (base + start);
-  munmap(mapped, size);
-  return consumed;
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return scanMappedFile(fd, start, st.st_size, matcher);
 }
 
 // A stream that cannot seek back (a pipe) is read one byte at a time, so the
