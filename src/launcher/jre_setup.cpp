@@ -181,10 +181,10 @@ std::optional<std::string> adoptSystemJre(TailRun& run) {
 }
 
 // The splash shows while a download runs.
-bool download(const TailRun& run, const std::string& url, const std::string& destination) {
+bool download(const TailRun& run, const std::string& url, const std::string& destination, DownloadKind kind) {
   const bool ui = !run.noUi && !run.prepareOnly;
   if (ui) showSplash();
-  if (!downloadFile(url, destination)) {
+  if (!downloadFile(url, destination, kind)) {
     if (ui) hideSplash();
     return false;
   }
@@ -235,7 +235,7 @@ std::string downloadJre(TailRun& run, const UpdaterFiles& updater) {
   const std::string localVersionFile = setPath(updater.folder, versionName);
   const std::string versionUrl = run.chosenUpdateUrl + versionName;
   logMessage("[JREDownload] Fetching JRE Version from %s\n", versionUrl.c_str());
-  if (!download(run, versionUrl, localVersionFile)) {
+  if (!download(run, versionUrl, localVersionFile, DownloadKind::VersionFile)) {
     logError("[JREDownload] Failed to download JRE version file\n");
     endRun(1);
   }
@@ -247,7 +247,9 @@ std::string downloadJre(TailRun& run, const UpdaterFiles& updater) {
   const std::string decompressed = setPath(temporary, "JREArchive.p2");
   const std::string archiveUrl = run.chosenUpdateUrl + "Velmoran-" + run.jreName + "-" + version + "-archive.p2.l2";
   logMessage("[JREDownload] Downloading JRE\n");
-  if (!download(run, archiveUrl, archive)) giveUpOnDownloadedJre(temporary, "[JREDownload] Failed to download JRE\n");
+  if (!download(run, archiveUrl, archive, DownloadKind::Archive)) {
+    giveUpOnDownloadedJre(temporary, "[JREDownload] Failed to download JRE\n");
+  }
   logMessage("[JREDownload] JRE Downloaded OK, will extract\n");
 
   SpawnerPtr spawner = createSpawner();

@@ -22,6 +22,16 @@ constexpr int kBarWidth = 40;
 
 long connectTimeoutSeconds = 30;
 long stallTimeoutSeconds = 60;
+long versionFileTimeLimitSeconds = 60;
+long archiveTimeLimitSeconds = 30 * 60;
+
+// One attempt's output and what it may take.
+struct Transfer {
+  FILE* out;
+  curl_off_t limit;  // bytes; -1 for none
+  curl_off_t received = 0;
+  bool tooLarge = false;
+};
 
 struct CurlCleanup {
   void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
@@ -33,9 +43,26 @@ void say(const char* line) {
   std::fflush(stdout);
 }
 
-void setOptions(CURL* handle, const DownloadRequest& request, FILE* out, bool withoutProxy) {
+// Writes the body into the file until the limit would be passed; a short
+// count then makes libcurl abort the transfer, whatever the server announced.
+size_t writeBody(char* data, size_t size, size_t count, void* target) {
+  Transfer& transfer = *static_cast<Transfer*>(target);
+  const size_t bytes = size * count;
+  if (transfer.limit >= 0 && static_cast<curl_off_t>(bytes) > transfer.limit - transfer.received) {
+    transfer.tooLarge = true;
+    return 0;
+  }
+  if (std::fwrite(data, 1, bytes, transfer.out) != bytes) return 0;
+  transfer.received += static_cast<curl_off_t>(bytes);
+  return bytes;
+}
+
+void setOptions(CURL* handle, const DownloadRequest& request, Transfer& transfer, bool withoutProxy) {
   curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, out);
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeBody);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+  // A length announced beyond the limit is refused before any body arrives.
+  if (transfer.limit >= 0) curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, transfer.limit);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, progress_func);
   // An error page must not be installed as a version file or an archive.
@@ -48,16 +75,23 @@ void setOptions(CURL* handle, const DownloadRequest& request, FILE* out, bool wi
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, stallTimeoutSeconds);
+  // A server that trickles just fast enough for the stall rule must end too.
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT, request.kind == DownloadKind::VersionFile
+                                                ? versionFileTimeLimitSeconds
+                                                : archiveTimeLimitSeconds);
   // Time-outs must not be carried by signals on a worker thread.
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
   if (withoutProxy) curl_easy_setopt(handle, CURLOPT_PROXY, "");
 }
 
 // Runs the transfer; true on success, otherwise the reason goes to stderr.
-bool perform(CURL* handle) {
+bool perform(CURL* handle, const DownloadRequest& request, const Transfer& transfer) {
   const CURLcode result = curl_easy_perform(handle);
   if (result == CURLE_OK) return true;
-  if (result == CURLE_HTTP_RETURNED_ERROR) {
+  if (transfer.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+    std::fprintf(stderr, "[HttpDownloader] %s is larger than the %lld bytes allowed; refusing it\n",
+                 request.url.c_str(), static_cast<long long>(transfer.limit));
+  } else if (result == CURLE_HTTP_RETURNED_ERROR) {
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     std::fprintf(stderr, "[HttpDownloader] curl_easy_perform() failed: %s (HTTP status %ld)\n",
@@ -87,6 +121,11 @@ void* downloadThreadEntry(void* request) {
 void setDownloadTimeouts(long connectSeconds, long stallSeconds) {
   connectTimeoutSeconds = connectSeconds;
   stallTimeoutSeconds = stallSeconds;
+}
+
+void setDownloadTimeLimits(long versionFileSeconds, long archiveSeconds) {
+  versionFileTimeLimitSeconds = versionFileSeconds;
+  archiveTimeLimitSeconds = archiveSeconds;
 }
 
 int progress_func(void*, curl_off_t downloadTotal, curl_off_t downloadedNow, curl_off_t,
@@ -144,10 +183,12 @@ void downloadThread(DownloadRequest& request) {
     say("[HttpDownloader] Unable to initialise CURL!");
     return;
   }
+  const curl_off_t limit = request.kind == DownloadKind::VersionFile ? kMaxVersionFileSize : -1;
+  Transfer first{out.get(), limit};
   say("[HttpDownloader] Setting up download options");
-  setOptions(handle.get(), request, out.get(), false);
+  setOptions(handle.get(), request, first, false);
   say("[HttpDownloader] Starting download");
-  request.succeeded = perform(handle.get());
+  request.succeeded = perform(handle.get(), request, first);
   say("[HttpDownloader] Done download");
   handle.reset();
   say("[HttpDownloader] Cleaned up");
@@ -155,9 +196,10 @@ void downloadThread(DownloadRequest& request) {
   if (!request.succeeded) {
     say("[HttpDownloader] Initial download failed. Retrying...");
     CurlPtr retry(curl_easy_init());
+    Transfer second{out.get(), limit};
     if (retry && truncateOutput(out.get())) {
-      setOptions(retry.get(), request, out.get(), true);
-      request.succeeded = perform(retry.get());
+      setOptions(retry.get(), request, second, true);
+      request.succeeded = perform(retry.get(), request, second);
     }
   }
   std::fflush(stdout);
@@ -171,8 +213,8 @@ void downloadThread(DownloadRequest& request) {
   if (!request.succeeded) unlink(partPath.c_str());
 }
 
-bool downloadFile(const std::string& url, const std::string& destination) {
-  DownloadRequest request{url, destination};
+bool downloadFile(const std::string& url, const std::string& destination, DownloadKind kind) {
+  DownloadRequest request{url, destination, kind};
   pthread_t worker;
   const int error = pthread_create(&worker, nullptr, downloadThreadEntry, &request);
   if (error != 0) {
@@ -191,7 +233,7 @@ void downloadVersionFile(const std::string& folder, const std::string& updateUrl
     return;
   }
   const std::string fileName = "Velmoran-" + componentName + "-version.txt";
-  downloadFile(updateUrl + fileName, setPath(folder, fileName));
+  downloadFile(updateUrl + fileName, setPath(folder, fileName), DownloadKind::VersionFile);
 }
 
 }  // namespace velmoran

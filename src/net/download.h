@@ -11,16 +11,26 @@
 
 namespace velmoran {
 
+// What is fetched decides how much may arrive and for how long: a version
+// file is a line of text, a JRE archive is large and may come slowly.
+enum class DownloadKind { Archive, VersionFile };
+
+// The most a version file may hold; a larger answer is not a version file.
+constexpr curl_off_t kMaxVersionFileSize = 4096;
+
 // One download; the caller keeps it alive until the worker has been joined.
 struct DownloadRequest {
   std::string url;
   std::string destination;
+  DownloadKind kind = DownloadKind::Archive;
   bool succeeded = false;  // set by the worker when an attempt fully succeeds
 };
 
 // Fetches url into destination (created or truncated). True when an attempt
-// ended without a transfer error and with an HTTP status below 400. Blocks.
-bool downloadFile(const std::string& url, const std::string& destination);
+// ended without a transfer error, with an HTTP status below 400, within the
+// kind's size and time limits. Blocks.
+bool downloadFile(const std::string& url, const std::string& destination,
+                  DownloadKind kind = DownloadKind::Archive);
 
 // The worker's body: opens the destination, makes the attempts, closes it.
 void downloadThread(DownloadRequest& request);
@@ -31,13 +41,16 @@ int progress_func(void* clientData, curl_off_t downloadTotal, curl_off_t downloa
                   curl_off_t uploadTotal, curl_off_t uploadedNow);
 
 // Fetches "Velmoran-<component>-version.txt" from the update URL (which ends
-// with "/") into folder, unless there is no update server. The outcome is
-// left to whoever reads the file.
+// with "/") into folder, unless there is no update server, as a version file.
+// The outcome is left to whoever reads the file.
 void downloadVersionFile(const std::string& folder, const std::string& updateUrl,
                          const std::string& componentName);
 
 // For tests only: the connect time-out and the time below 1 byte/s after
 // which a transfer is given up (30 and 60 seconds in a run).
 void setDownloadTimeouts(long connectSeconds, long stallSeconds);
+// For tests only: the time one attempt may take in all, by kind (60 seconds
+// for a version file and 30 minutes for an archive in a run).
+void setDownloadTimeLimits(long versionFileSeconds, long archiveSeconds);
 
 }  // namespace velmoran

@@ -122,16 +122,18 @@ class DownloadTest : public ::testing::Test {
   }
   void TearDown() override {
     setDownloadTimeouts(30, 60);
+    setDownloadTimeLimits(60, 30 * 60);
     unsetenv("http_proxy");
   }
 
   static std::string url(const std::string& path) { return server_->url(path); }
 
-  Outcome download(const std::string& path, const fs::path& destination) {
+  Outcome download(const std::string& path, const fs::path& destination,
+                   DownloadKind kind = DownloadKind::Archive) {
     Outcome o;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    o.result = downloadFile(url(path), destination.string());
+    o.result = downloadFile(url(path), destination.string(), kind);
     o.out = testing::internal::GetCapturedStdout();
     o.err = testing::internal::GetCapturedStderr();
     return o;
@@ -222,6 +224,54 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"/redirect/6", "Number of redirects hit maximum amount"},
                       FailureCase{"/redirect-ftp", "Unsupported protocol"}));
 
+struct LimitCase {
+  const char* path;
+  DownloadKind kind;
+  bool succeeds;
+};
+
+void PrintTo(const LimitCase& c, std::ostream* os) {
+  *os << c.path << (c.kind == DownloadKind::VersionFile ? " as a version file" : " as an archive");
+}
+
+class DownloadLimitTest : public DownloadTest, public ::testing::WithParamInterface<LimitCase> {};
+
+// A version file is a line of text: an answer larger than 4 KiB is refused,
+// whether its length is announced or not, and an endless one is cut off.
+TEST_P(DownloadLimitTest, AVersionFileOverFourKibibytesIsRefused) {
+  const LimitCase& c = GetParam();
+  const fs::path destination = dir_ / "out.bin";
+  const Outcome o = download(c.path, destination, c.kind);
+  EXPECT_EQ(o.result, c.succeeds) << o.err;
+  EXPECT_EQ(fs::exists(destination), c.succeeds);
+  const std::string refusal = "[HttpDownloader] " + url(c.path) + " is larger than the 4096 bytes allowed; refusing it\n";
+  EXPECT_EQ(countOf(o.err, refusal), c.succeeds ? 0u : 2u) << o.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, DownloadLimitTest,
+    ::testing::Values(LimitCase{"/file/4096", DownloadKind::VersionFile, true},
+                      LimitCase{"/file/4097", DownloadKind::VersionFile, false},
+                      LimitCase{"/chunked/4097", DownloadKind::VersionFile, false},
+                      LimitCase{"/endless", DownloadKind::VersionFile, false},
+                      LimitCase{"/chunked/300000", DownloadKind::Archive, true}));
+
+class DownloadTimeLimitTest : public DownloadTest, public ::testing::WithParamInterface<DownloadKind> {};
+
+// A server that trickles bytes passes the stall rule for ever; the time limit
+// of the kind ends each attempt.
+TEST_P(DownloadTimeLimitTest, EndsATransferThatNeverFinishes) {
+  setDownloadTimeouts(2, 1);
+  setDownloadTimeLimits(GetParam() == DownloadKind::VersionFile ? 1 : 3600,
+                        GetParam() == DownloadKind::Archive ? 1 : 3600);
+  const Outcome o = download("/trickle", dir_ / "trickle.bin", GetParam());
+  EXPECT_FALSE(o.result);
+  EXPECT_EQ(countOf(o.err, "Timeout was reached"), 2u) << o.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DownloadTimeLimitTest,
+                         ::testing::Values(DownloadKind::VersionFile, DownloadKind::Archive));
+
 TEST_F(DownloadTest, FollowsUpToFiveRedirects) {
   for (const char* path : {"/redirect/1", "/redirect/5"}) {
     const fs::path destination = dir_ / "redirected.bin";
@@ -270,10 +320,15 @@ TEST_F(DownloadTest, ADestinationThatCannotBeCreatedRequestsNothing) {
 
 TEST_F(DownloadTest, FetchesTheVersionFileOfAComponent) {
   testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   downloadVersionFile(dir_.string(), url("/updates/"), "MyJre");
+  downloadVersionFile(dir_.string(), url("/endless/"), "MyJre");
   testing::internal::GetCapturedStdout();
+  const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(readAll(dir_ / "Velmoran-MyJre-version.txt"), "00054022298\n");
   EXPECT_EQ(requestsFor("/updates/Velmoran-MyJre-version.txt"), 1);
+  // It is fetched as a version file, with that kind's limits.
+  EXPECT_NE(err.find("is larger than the 4096 bytes allowed"), std::string::npos) << err;
 }
 
 TEST_F(DownloadTest, ThePlaceholderUpdateUrlIsSkipped) {
