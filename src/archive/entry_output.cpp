@@ -8,6 +8,7 @@
 #include <cinttypes>
 #include <cstring>
 
+#include "install/fileops.h"
 #include "util/exit.h"
 #include "util/file.h"
 #include "util/log.h"
@@ -52,7 +53,8 @@ void createParentFolders(const std::string& destination, const std::string& path
 
 void writeEntryData(FILE* stream, const std::string& outPath, const std::string& path, int64_t length) {
   dropLink(outPath);
-  FilePtr out = openFile(outPath.c_str(), "wb");
+  // A link put there after dropLink is refused, not followed.
+  FilePtr out = openForWriting(outPath, kExtractedFileMode, false);
   logMessage("\t[ExtractArchiveFile] Extracting to %s\n", outPath.c_str());
   if (!out) {
     logMessage("\t[ExtractArchiveFile] *************************** Unable to extract archive file %s (%ld), "
@@ -78,6 +80,7 @@ void writeEntryData(FILE* stream, const std::string& outPath, const std::string&
   }
   if (std::fflush(out.get()) != 0) abandonFile(out, outPath);
   if (std::fclose(out.release()) != 0) abandonFile(out, outPath);
+  logChmodR755(outPath);
 }
 
 }  // namespace velmoran

@@ -2,6 +2,8 @@
 // status 1 and never leave a partly written file behind.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -16,8 +18,12 @@ void dropLink(const std::string& path);
 // Creates the folders on the entry path's way below the destination.
 void createParentFolders(const std::string& destination, const std::string& path);
 
+// Extracted files get mode 755 (set on the file as it is written).
+constexpr mode_t kExtractedFileMode = 0755;
+
 // Copies the entry's length data bytes from the stream into outPath (path is
-// the entry's own, for the records).
+// the entry's own, for the records) and gives the file kExtractedFileMode,
+// logging the chmod record.
 void writeEntryData(FILE* stream, const std::string& outPath, const std::string& path, int64_t length);
 
 }  // namespace velmoran

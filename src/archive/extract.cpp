@@ -42,7 +42,7 @@ bool extractArchive(const std::optional<std::string>& unpack200, const std::stri
   logMessage("[ExtractArchive] Extracting archive %s into %s\n", archivePath.c_str(), destination.c_str());
   SignatureState state;
   {
-    FilePtr in = openFile(archivePath.c_str(), "rb");
+    FilePtr in = openForReading(archivePath);
     if (!in) {
       logMessage("[ExtractArchive] Failed to extract archive - couldn't open file %s\n", archivePath.c_str());
       endRun(1);
@@ -131,7 +131,6 @@ int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
   }
 
   writeEntryData(stream, outPath, path, entry.length);
-  chmodR755(outPath);
   if (entry.type == kEntryPack200) {
     unpackPacked(unpack200, outPath, finalPath);
     outPath = finalPath;

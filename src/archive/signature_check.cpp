@@ -24,7 +24,7 @@ constexpr const char* kStars = "************************************************
 }  // namespace
 
 std::string SignedFile::signatureToCheck(const SignatureState& state) {
-  file_ = openFile(path_.c_str(), "rb");
+  file_ = openForReading(path_);
   if (!file_) {
     logMessage("[ExtractArchive] Failed to extract archive - couldn't open file %s\n", path_.c_str());
     endRun(1);
@@ -116,7 +116,7 @@ bool verifyArchiveFile(const std::string& archivePath, const rsa_key* key) {
   logMessage("[ExtractArchive] Checking the signature of %s before extracting it\n", archivePath.c_str());
   SignatureState state;
   {
-    FilePtr in = openFile(archivePath.c_str(), "rb");
+    FilePtr in = openForReading(archivePath);
     struct stat info {};
     if (!in || fstat(fileno(in.get()), &info) != 0) {
       logMessage("[ExtractArchive] Failed to extract archive - couldn't open file %s\n", archivePath.c_str());

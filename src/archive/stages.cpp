@@ -43,9 +43,9 @@ void unpackPacked(const std::optional<std::string>& unpack200, const std::string
 void decompressFile(const std::string& compressed, const std::string& decompressed) {
   std::optional<std::string> error;
   {
-    FilePtr in = openFile(compressed.c_str(), "rb");
+    FilePtr in = openForReading(compressed);
     dropLink(decompressed);
-    FilePtr out = in ? openFile(decompressed.c_str(), "wb") : nullptr;
+    FilePtr out = in ? openForWriting(decompressed, kExtractedFileMode, false) : nullptr;
     if (!in || !out) {
       error = std::strerror(errno);
     } else {

@@ -1,5 +1,6 @@
 #include "install/fileops.h"
 
+#include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,12 +51,14 @@ bool finishCopy(FilePtr out, bool copied) { return std::fclose(out.release()) ==
 
 int chmodEntry(const char* path, const struct stat*, int type, FTW* where) {
   // A link named at the top is followed, as a shell's chmod follows it; links
-  // met inside the tree are left alone so no mode outside it changes.
-  if (type == FTW_SL || type == FTW_SLN) {
-    if (where->level == 0) chmod(path, 0755);
-    return 0;
+  // met inside the tree are left alone so no mode outside it changes, also
+  // when one is put where the walk found a file or folder.
+  if (where->level == 0) {
+    chmod(path, 0755);
+  } else if (type != FTW_SL && type != FTW_SLN) {
+    setFileMode(path, 0755);
   }
-  chmod(path, 0755);
+  if (type == FTW_SL || type == FTW_SLN) return 0;
   // The walk opens a folder before it reports it, so one we could not read
   // comes here unwalked: now that it is opened up, walk it.
   if (type == FTW_DNR && openDir(path)) nftw(path, chmodEntry, 32, FTW_PHYS);
@@ -74,56 +77,70 @@ bool copyLink(const std::string& source, const std::string& destination) {
 
 }  // namespace
 
+void logChmodR755(const std::string& path) {
+  logMessage("[ChMod] Executing chmod -R 755 \"%s\"\n", path.c_str());
+}
+
 void chmodR755(const std::string& path) {
   checkPathLength(path);
-  logMessage("[ChMod] Executing chmod -R 755 \"%s\"\n", path.c_str());
+  logChmodR755(path);
   // Modes before descent, so a folder without x for us is opened up first.
   nftw(path.c_str(), chmodEntry, 32, FTW_PHYS);
 }
 
 bool doesFileExist(const std::string& path) {
   checkPathLength(path);
-  if (!openFile(path.c_str(), "rb")) return false;
+  if (!openRegularFile(path, true)) return false;
   logMessage("File exists: %s\n", path.c_str());
   return true;
 }
 
-int deleteFolder(const std::string& folder) {
-  checkPathLength(folder);
-  DirPtr dir = openDir(folder.c_str());
-  if (!dir) {
-    logMessage("[DeleteFolder] Deleting from '%s' is NULL\n", folder.c_str());
-    return 1;
-  }
+int deleteFolderAt(UniqueFd folder, const std::string& path, bool recordEach) {
+  DirPtr dir(fdopendir(folder.get()));
+  if (!dir) return 1;
+  folder.release();
+  const int at = dirfd(dir.get());
   while (const dirent* entry = readdir(dir.get())) {
     if (skippedEntry(entry->d_name)) continue;
-    const std::string child = setPath(folder, entry->d_name);
-    if (kindOf(child) == EntryKind::Folder) {
-      logMessage("Deleting DIR %s\n", child.c_str());
-      if (deleteFolder(child) == 0) {
-        rmdir(child.c_str());
+    const std::string child = setPath(path, entry->d_name);
+    struct stat info {};
+    if (fstatat(at, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
+      if (recordEach) logMessage("Deleting DIR %s\n", child.c_str());
+      UniqueFd sub(openat(at, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (sub && deleteFolderAt(std::move(sub), child, recordEach) == 0) {
+        unlinkat(at, entry->d_name, AT_REMOVEDIR);
       } else {
         logMessage("Failed to delete %s\n", child.c_str());
       }
     } else {
-      logMessage("Deleting FILE %s\n", child.c_str());
-      if (std::remove(child.c_str()) != 0) logMessage("Failed to delete file %s\n", child.c_str());
+      if (recordEach) logMessage("Deleting FILE %s\n", child.c_str());
+      if (unlinkat(at, entry->d_name, 0) != 0) logMessage("Failed to delete file %s\n", child.c_str());
     }
   }
   return 0;
 }
 
-bool copyFile(const std::string& source, const std::string& destination) {
+int deleteFolder(const std::string& folder) {
+  checkPathLength(folder);
+  UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd || deleteFolderAt(std::move(fd), folder, true) != 0) {
+    logMessage("[DeleteFolder] Deleting from '%s' is NULL\n", folder.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+bool copyFile(const std::string& source, const std::string& destination, mode_t mode, bool mustBeNew) {
   checkPathLength(source);
   checkPathLength(destination);
   logMessage("[Extractor] Copying FILE %s\n", destination.c_str());
-  FilePtr in = openFile(source.c_str(), "rb");
+  FilePtr in = openForReading(source);
   if (!in) {
     logMessage("[Extractor] *************************** Unable to open source file for copy %s\n",
                source.c_str());
     return false;
   }
-  FilePtr out = openFile(destination.c_str(), "wb");
+  FilePtr out = openForWriting(destination, mode, mustBeNew);
   if (!out) {
     logMessage(
         "[Extractor] *************************** Unable to open destination file for copy %s\n",
@@ -132,6 +149,8 @@ bool copyFile(const std::string& source, const std::string& destination) {
   }
   const bool copied = copyStream(in.get(), out.get());
   if (!finishCopy(std::move(out), copied)) {
+    // Part of a file must not pass for the whole of it.
+    unlink(destination.c_str());
     logMessage("[Extractor] *************************** Failed to copy %s to %s\n", source.c_str(),
                destination.c_str());
     return false;
@@ -212,13 +231,13 @@ int copyTree(const std::string& source, const std::string& destination, bool fol
         }
         continue;
       }
-      FilePtr in = openFile(from.c_str(), "rb");
+      FilePtr in = openForReading(from);
       if (!in) {
         logMessage("[CopyFolder] *************************** Unable to open source file for copy %s\n",
                    from.c_str());
         return 1;
       }
-      FilePtr out = openFile(to.c_str(), "wb");
+      FilePtr out = openForWriting(to, kCopiedFileMode, false);
       if (!out) {
         logMessage("[CopyFolder] *************************** Unable to open destination file for copy %s\n",
                    to.c_str());

@@ -2,24 +2,41 @@
 // copying and the rename with its copy fallback. Main thread only.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
+
+#include "util/file.h"
 
 namespace velmoran {
 
 // Mode 755 on path and everything below it, without a shell (the command a
 // shell would run is still logged). Links inside the tree are not followed.
 void chmodR755(const std::string& path);
+// The record of chmodR755 alone, for a file whose mode was set as it was written.
+void logChmodR755(const std::string& path);
 
-// True when the path can be opened for reading; logs only when it can.
+// True when the path can be opened for reading (a regular file or a folder);
+// logs only when it can. A FIFO or device counts as absent, with a record.
 bool doesFileExist(const std::string& path);
 
 // Empties the folder tree, leaving the folder itself. 1 when the folder cannot
-// be opened, else 0; failures below it are logged only. Links are removed, never
-// followed.
+// be opened (or is a link), else 0; failures below it are logged only. Links
+// are removed, never followed: the walk goes from folder descriptor to folder
+// descriptor, so a folder swapped for a link meanwhile is not entered.
 int deleteFolder(const std::string& folder);
+// The same on an open folder (path names it in the records). Without
+// recordEach only failures are logged, not every entry removed.
+int deleteFolderAt(UniqueFd folder, const std::string& path, bool recordEach);
 
-// True when the whole file was copied (destination created or truncated).
-bool copyFile(const std::string& source, const std::string& destination);
+// The mode copies get: their source's mode is not carried over.
+constexpr mode_t kCopiedFileMode = 0644;
+
+// True when the whole file was copied: the destination is created (or, unless
+// mustBeNew, truncated) with exactly mode, never through a link at its name.
+// A destination it could not fill is removed.
+bool copyFile(const std::string& source, const std::string& destination, mode_t mode = kCopiedFileMode,
+              bool mustBeNew = false);
 
 // Copies the contents of source into the existing destination, depth first,
 // overwriting files of the same name. Links are copied as links; a link that

@@ -45,6 +45,8 @@ std::optional<std::string> homeDirectoryOf(uid_t uid) {
 
 }  // namespace
 
+mode_t installModeFor(const std::string& installType) { return installType == "perm_all" ? 0777 : 0755; }
+
 std::string locateSharedDirectory(const std::string& installType) {
   if (installType == "perm_all") {
     logMessage("Permanent install for all users\n");

@@ -2,11 +2,17 @@
 // version and temporary folders, and the newest installed version of a component.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace velmoran {
+
+// The install mode (util/paths.h) for an install type: 0777 for "perm_all",
+// whose folders all users share; 0755 for the home-based types.
+mode_t installModeFor(const std::string& installType);
 
 // "/opt" for "perm_all"; otherwise the user's home directory (from the password
 // database, not $HOME) followed by "/.Velmoran", created if missing. Ends the run

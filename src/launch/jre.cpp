@@ -8,6 +8,7 @@
 
 #include "install/fileops.h"
 #include "launch/spawner.h"
+#include "util/file.h"
 #include "util/log.h"
 #include "util/paths.h"
 
@@ -30,7 +31,7 @@ long long leadingNumber(const std::string& text) { return std::strtoll(text.c_st
 
 std::string getJavaExecutable(const std::string& jreFolder) {
   const std::string java = setPath(jreFolder, "bin", "java");
-  if (chmod(java.c_str(), 0777) != 0) logError("Error setting java to executable!\n");
+  if (setFileMode(java, installMode()) != 0) logError("Error setting java to executable!\n");
   return java;
 }
 
@@ -39,7 +40,7 @@ std::string getUnpack200Executable(const std::string& jreFolder) {
   const std::string bin = setPath(jreFolder, "bin");
   std::printf("[Locating UP200] %s\n", bin.c_str());
   const std::string unpack200 = setPath(bin, "unpack200");
-  if (chmod(unpack200.c_str(), 0777) != 0) logError("Error setting unpack200 to executable!\n");
+  if (setFileMode(unpack200, installMode()) != 0) logError("Error setting unpack200 to executable!\n");
   std::printf("[Locating UP200] Result is %s\n", unpack200.c_str());
   return unpack200;
 }

@@ -49,10 +49,12 @@ Executable chooseAppBinary(const std::string& masterFolder, const std::string& j
   Executable exe;
   exe.jreFolder = setPath(masterFolder, *latest);
   exe.path = setPath(exe.jreFolder, "bin", appName);
-  if (!doesFileExist(exe.path)) {
-    // A partial copy would pass for the binary at every later launch.
-    if (!copyFile(setPath(exe.jreFolder, "bin", "java"), exe.path)) std::remove(exe.path.c_str());
-    if (chmod(exe.path.c_str(), 0777) != 0) logError("Error setting app binary executable!\n");
+  // A new file with the executable mode set as it is written: nothing
+  // already at the name (a link, a FIFO) is written through or replaced, and
+  // copyFile leaves no partial copy to pass for the binary at later launches.
+  if (!doesFileExist(exe.path) &&
+      !copyFile(setPath(exe.jreFolder, "bin", "java"), exe.path, installMode(), true)) {
+    logError("Error setting app binary executable!\n");
   }
   exe.lsoPath = lsoFilePath(masterFolder, *latest);
   logMessage("[Extractor] JRE LSO file is %s\n", exe.lsoPath->c_str());
@@ -70,11 +72,11 @@ std::string buildClasspath(const std::string& appDir, const std::vector<std::str
 
 // An LSO file that exists but cannot be opened yet may be being written.
 FilePtr openLsoFile(const std::string& path) {
-  FilePtr file = openFile(path.c_str(), "rb");
+  FilePtr file = openForReading(path);
   if (file || !doesFileExist(path)) return file;
   for (int retry = 0; retry < kLsoRetries; ++retry) {
     logMessage("[Extractor] LSO file does exist. Retrying (%d)...", retry);
-    file = openFile(path.c_str(), "rb");
+    file = openForReading(path);
     if (file) break;
     millisleep(kLsoRetryPauseMs);
   }
@@ -159,7 +161,7 @@ int launchFromLaunchFile(const std::string& masterFolder, const PropertiesBlock&
   const std::string launchPath = launchFilePath(appDir);
   LaunchFileReading reading;
   {
-    FilePtr launchFile = openFile(launchPath.c_str(), "rb");
+    FilePtr launchFile = openForReading(launchPath);
     if (!launchFile) {
       logError("Unable to open launch file %s\n", launchPath.c_str());
       endRun(1);

@@ -58,12 +58,18 @@ std::string makeLaunchPropertiesFile(const std::string& folder) {
 
 namespace {
 
+constexpr mode_t kLaunchPropertiesMode = 0644;
+
 // One attempt: the whole content written, flushed and closed. A file that
 // could not be written whole is removed, so the Java program is never handed
-// a truncated one.
+// a truncated one. The name must be new: whatever stands there already (a
+// file, a link, a FIFO) was not written by this launch.
 bool writeWhole(const PropertiesBlock& block, const std::string& path) {
-  FilePtr file = openFile(path.c_str(), "wb");
-  if (!file) return false;
+  FilePtr file = openForWriting(path, kLaunchPropertiesMode, true);
+  if (!file) {
+    if (errno == EEXIST) logMessage("[Extractor] %s exists already\n", path.c_str());
+    return false;
+  }
   logMessage("[Extractor] Writing to file\n");
   const std::string& content = block.content();
   bool written = std::fwrite(content.data(), 1, content.size(), file.get()) == content.size();

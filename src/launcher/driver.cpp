@@ -21,7 +21,7 @@ namespace {
 // either cannot be done.
 FilePtr openAtMarker(const TailRun& run, const std::vector<unsigned char>& marker,
                      const char* label, const char* openFailure) {
-  FilePtr stream = openFile(run.launcherPath.c_str(), "rb");
+  FilePtr stream = openForReading(run.launcherPath);
   if (!stream) {
     logMessage(openFailure, run.launcherPath.c_str());
     endRun(1);
@@ -99,6 +99,8 @@ void evaluateHeader(TailRun& run) {
 
   importPublicKey(run);
   refuseNamesLeavingTheMasterFolder(h);
+  // Before the first folder is made: the shared directory for a home install.
+  setInstallMode(installModeFor(h.installType));
   run.sharedDir = locateSharedDirectory(h.installType);
   logMessage("[Extractor] Shared dir is %s\n", run.sharedDir.c_str());
 

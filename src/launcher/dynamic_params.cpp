@@ -109,7 +109,7 @@ DynamicParams readDynamicParams(FILE* stream, PropertiesBlock& properties) {
 
 void applyJreNameOverride(const std::string& masterFolder, std::string& jreName) {
   const std::string path = setPath(masterFolder, "VLApps", "JreNameOverride");
-  FilePtr file = openFile(path.c_str(), "rb");
+  FilePtr file = openForReading(path);
   if (!file) {
     logMessage("[JREOverride] No JRE name override, will continue to use %s\n", jreName.c_str());
     return;

@@ -69,13 +69,13 @@ void overrideSplash(const TailRun& run, const std::string& updaterTemp) {
   if (!image || image->empty()) return;
   const std::string path = setPath(updaterTemp, "nativesplash.png");
   logMessage("[Extractor] Overwriting splash image at %s\n", path.c_str());
-  FilePtr file = openFile(path.c_str(), "wb");
+  FilePtr file = openForWriting(path, installMode(), false);
   if (!file) return;
   const bool written = std::fwrite(image->data(), 1, image->size(), file.get()) == image->size();
   if (std::fclose(file.release()) != 0 || !written) {
     logMessage("[Extractor] Unable to write the splash image %s: %s\n", path.c_str(), std::strerror(errno));
   }
-  chmod777(path);
+  logChmod777(path);
 }
 
 // Extracts the updater (tail entries 1 to 5) and renames it into place.
@@ -99,7 +99,7 @@ UpdaterFiles installUpdater(TailRun& run) {
   logMessage("[Extractor] LZMA path is %s\n", lzma.c_str());
   bool accepted = extractTailEntry(run, lzma, std::nullopt, guTemp);
   logMessage("[Extractor] Ensuring LZMA is executable.\n");
-  if (chmod(lzma.c_str(), 0777) != 0) {
+  if (setFileMode(lzma, installMode()) != 0) {
     logMessage("[Extractor] ***************************** Error setting LZMA executable!\n");
   }
   accepted = extractTailEntry(run, lzma, std::nullopt, guTemp) && accepted;

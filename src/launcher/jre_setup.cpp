@@ -204,7 +204,7 @@ bool download(const TailRun& run, const std::string& url, const std::string& des
 // characters, and nothing but digits (it becomes part of folder names and URLs).
 std::string readDownloadedVersion(const std::string& path) {
   std::string version;
-  FilePtr file = openFile(path.c_str(), "rb");
+  FilePtr file = openForReading(path);
   if (!file) logMessage("[JREDownload] ************************** Unable to open version file! [%d]", errno);
   logMessage("[JREDownload] Extracting version: ");
   for (int c; file && (c = std::fgetc(file.get())) != EOF;) {

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "util/file.h"
+
 namespace velmoran {
 namespace {
 
@@ -227,7 +229,7 @@ int xorg_initialize(Display* display, Drawable drawable, int depth, Visual* visu
 XImagePtr xorg_load_image_from_png(const char* path, uint64_t* width, uint64_t* height) {
   PngJob job;
   job.path = path;
-  job.file = std::fopen(path, "rb");
+  job.file = openForReading(path).release();
   if (job.file == nullptr) {
     std::printf("[HttpDownloader] Unable to open file for reading: %s\n", path);
     return nullptr;

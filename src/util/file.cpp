@@ -1,6 +1,42 @@
 #include "util/file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "util/log.h"
+#include "util/strings.h"
+
 namespace velmoran {
+namespace {
+
+// Ends a failed open with errno as the caller will see it.
+UniqueFd refused(UniqueFd& fd, int error) {
+  fd.reset();
+  errno = error;
+  return UniqueFd();
+}
+
+void logNotRegular(const char* action, const std::string& path) {
+  logMessage("[Utils] Refusing to %s %s: it is not a regular file\n", action, path.c_str());
+}
+
+// The descriptor was opened without blocking only so that a FIFO could not
+// hold the open; reads and writes of a regular file block as usual.
+bool clearNonBlocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+FilePtr streamOf(UniqueFd fd, const char* mode) {
+  if (!fd) return nullptr;
+  FilePtr stream(fdopen(fd.get(), mode));
+  if (stream) fd.release();
+  return stream;
+}
+
+}  // namespace
 
 long countFolderEntries(const char* path) {
   DirPtr dir = openDir(path);
@@ -8,6 +44,79 @@ long countFolderEntries(const char* path) {
   long count = 0;
   while (readdir(dir.get()) != nullptr) ++count;
   return count;
+}
+
+UniqueFd openRegularFile(const std::string& path, bool orFolder) {
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd) return fd;
+  struct stat st {};
+  if (fstat(fd.get(), &st) != 0) return refused(fd, errno);
+  if (!S_ISREG(st.st_mode) && !(orFolder && S_ISDIR(st.st_mode))) {
+    logNotRegular("read", path);
+    return refused(fd, EINVAL);
+  }
+  if (!clearNonBlocking(fd.get())) return refused(fd, errno);
+  return fd;
+}
+
+FilePtr openForReading(const std::string& path) { return streamOf(openRegularFile(path), "rb"); }
+
+UniqueFd openForWritingFd(const std::string& path, mode_t mode, bool mustBeNew) {
+  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (mustBeNew ? O_EXCL : 0);
+  // Nothing is truncated before the checks: what stands at the name may not be ours.
+  UniqueFd fd(open(path.c_str(), flags, 0600));
+  if (!fd) {
+    const int error = errno;
+    if (error == ELOOP) {
+      logMessage("[Utils] Refusing to write %s: a link stands at its name\n", path.c_str());
+    } else if (error == ENXIO || error == EISDIR) {
+      logNotRegular("write", path);  // a FIFO without a reader, a socket, a folder
+    }
+    errno = error;
+    return fd;
+  }
+  struct stat st {};
+  if (fstat(fd.get(), &st) != 0) return refused(fd, errno);
+  if (!S_ISREG(st.st_mode)) {
+    logNotRegular("write", path);
+    return refused(fd, EINVAL);
+  }
+  if (st.st_nlink > 1) {
+    logMessage("[Utils] Refusing to write %s: it has other names (hard links)\n", path.c_str());
+    return refused(fd, EMLINK);
+  }
+  if (!mustBeNew && st.st_size > 0 && ftruncate(fd.get(), 0) != 0) return refused(fd, errno);
+  // An existing file that has the mode already keeps it, whoever owns it.
+  if ((st.st_mode & 07777) != mode && fchmod(fd.get(), mode) != 0) return refused(fd, errno);
+  if (!clearNonBlocking(fd.get())) return refused(fd, errno);
+  return fd;
+}
+
+FilePtr openForWriting(const std::string& path, mode_t mode, bool mustBeNew) {
+  return streamOf(openForWritingFd(path, mode, mustBeNew), "wb");
+}
+
+int setFileMode(const std::string& path, mode_t mode) {
+  // O_PATH opens without reading or blocking, and leaves a link at the name as
+  // the link itself.
+  UniqueFd fd(open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return -1;
+  struct stat st {};
+  if (fstat(fd.get(), &st) != 0) return -1;
+  if (S_ISLNK(st.st_mode)) {
+    logMessage("[Utils] Refusing to change the mode of %s: a link stands at its name\n", path.c_str());
+    errno = ELOOP;
+    return -1;
+  }
+  if (!S_ISDIR(st.st_mode) && !(S_ISREG(st.st_mode) && st.st_nlink == 1)) {
+    logMessage("[Utils] Refusing to change the mode of %s: it is not a folder or a file of its own\n",
+               path.c_str());
+    errno = EINVAL;
+    return -1;
+  }
+  // fchmod takes no O_PATH descriptor; its name under /proc leads to the very
+  // file that was opened, whatever is put at path meanwhile.
+  return chmod(format("/proc/self/fd/%d", fd.get()).c_str(), mode) == 0 ? 0 : -1;
 }
 
 }  // namespace velmoran

@@ -1,11 +1,14 @@
-// Owning handles for C streams and folders.
+// Owning handles for C streams and folders, and the one way the launcher
+// opens the files it reads and writes.
 #pragma once
 
 #include <dirent.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 namespace velmoran {
 
@@ -53,8 +56,32 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// For the tools, which write only where their user says. The launcher works
+// in folders other users may share (or have planted names in), and opens
+// through the functions below instead.
 inline FilePtr openFile(const char* path, const char* mode) { return FilePtr(std::fopen(path, mode)); }
 inline DirPtr openDir(const char* path) { return DirPtr(opendir(path)); }
+
+// A regular file opened for reading; a link at the name is followed (reading
+// through it changes nothing). Anything else (a FIFO, a device, a socket, a
+// folder unless orFolder) is refused with a record, and the open never waits
+// for a FIFO's writer: it does not block, and the type is checked on the
+// descriptor, not by name beforehand. Main thread only, as the logger is.
+UniqueFd openRegularFile(const std::string& path, bool orFolder = false);
+FilePtr openForReading(const std::string& path);
+
+// A regular file opened for writing with exactly mode (set on the descriptor,
+// whatever the umask). A link at the name is never followed; a FIFO, device,
+// folder or a file with other hard links there is refused with a record.
+// mustBeNew: the name must be free (O_EXCL), otherwise errno is EEXIST and no
+// record is written; else an existing regular file is truncated.
+UniqueFd openForWritingFd(const std::string& path, mode_t mode, bool mustBeNew);
+FilePtr openForWriting(const std::string& path, mode_t mode, bool mustBeNew);
+
+// chmod(2) of a folder or a regular file without following a link at its name
+// (a link planted there would carry the mode to any file on the system). A
+// regular file with other hard links is refused for the same reason. 0 or -1.
+int setFileMode(const std::string& path, mode_t mode);
 
 // Number of entries reading the folder yields, "." and ".." included; 0 when it cannot be opened.
 long countFolderEntries(const char* path);

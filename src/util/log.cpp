@@ -2,14 +2,19 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <ctime>
 
 #include "util/clock.h"
+#include "util/file.h"
 #include "util/paths.h"
 
 namespace velmoran {
 namespace {
+
+constexpr mode_t kLogFileMode = 0644;
 
 int64_t lastTimestamp = 0;
 FILE* fileToLogTo = nullptr;
@@ -90,7 +95,15 @@ std::string setupFileLogging(const std::string& masterFolder) {
   logFile += name;
   checkPathLength(logFile);
   logMessage("[Extractor] Logging to %s\n", logFile.c_str());
-  setFileToLogTo(std::fopen(logFile.c_str(), "w"));
+  // Every run's log file is new: a name that is taken (another run's file in
+  // the same millisecond, or a link put there to be written through) leaves
+  // this run's records on the console alone.
+  FilePtr file = openForWriting(logFile, kLogFileMode, true);
+  if (!file) {
+    logMessage("[Extractor] Unable to create the log file %s (%s); logging to standard output only\n",
+               logFile.c_str(), std::strerror(errno));
+  }
+  setFileToLogTo(file.release());
   return logFile;
 }
 

@@ -6,16 +6,19 @@
 #include <cerrno>
 
 #include "util/exit.h"
+#include "util/file.h"
 #include "util/log.h"
 
 namespace velmoran {
 namespace {
 
-void logChmod777(const std::string& path) {
-  logMessage("[ChMod] Executing chmod 777 \"%s\"\n", path.c_str());
-}
+mode_t currentInstallMode = 0755;
 
 }  // namespace
+
+void logChmod777(const std::string& path) {
+  logMessage("[ChMod] Executing chmod %o \"%s\"\n", static_cast<unsigned>(currentInstallMode), path.c_str());
+}
 
 void checkPathLength(std::string_view path) {
   if (path.size() <= kMaxPathLength) return;
@@ -53,6 +56,10 @@ std::string setPath(std::string_view first, std::string_view second, std::string
   return pathcat(path, third);
 }
 
+void setInstallMode(mode_t mode) { currentInstallMode = mode; }
+
+mode_t installMode() { return currentInstallMode; }
+
 int makeDir(const std::string& path) {
   checkPathLength(path);
   if (DIR* existing = opendir(path.c_str())) {
@@ -64,7 +71,7 @@ int makeDir(const std::string& path) {
 
 int makeNewDir(const std::string& path) {
   checkPathLength(path);
-  if (mkdir(path.c_str(), 0777) == 0) {
+  if (mkdir(path.c_str(), currentInstallMode) == 0) {
     chmod777(path);
     return 0;
   }
@@ -78,7 +85,8 @@ int makeNewDir(const std::string& path) {
 
 int chmod777(const std::string& path) {
   logChmod777(path);
-  return chmod(path.c_str(), 0777) == 0 ? 0 : -1;
+  return setFileMode(path, currentInstallMode);
 }
+
 
 }  // namespace velmoran

@@ -119,7 +119,7 @@ TEST_F(Extract, HandWrittenBytes) {
   EXPECT_EQ(readFile(dest + "/docs/a.txt"), "hi");
   EXPECT_EQ(log.text(), "[ExtractArchive] Extracting archive " + dir / "in.arc" + " into " + dest + "\n" +
                             "[ExtractArchiveFile] Extracting docs (::1)\n" +
-                            "[ChMod] Executing chmod 777 \"" + dest + "/docs\"\n" +
+                            "[ChMod] Executing chmod 755 \"" + dest + "/docs\"\n" +
                             "\t[ExtractArchiveFile] Created folder " + dest + "/docs\n" +
                             "[ExtractArchiveFile] Extracting docs/a.txt (::0)\n" +
                             "\t[ExtractArchiveFile] Extracting to " + dest + "/docs/a.txt\n" +

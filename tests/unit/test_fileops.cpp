@@ -103,7 +103,8 @@ TEST(FileOpsTest, ShellCharactersInPathsAreLiteral) {
   TempDir scratch;
   const std::string odd = scratch / "a\"b $HOME `id` c";
   ASSERT_EQ(makeDir(odd), 0);
-  EXPECT_EQ(modeOf(odd), 0777);
+  EXPECT_EQ(modeOf(odd), 0755);
+  chmod(odd.c_str(), 0700);
   writeFile(odd + "/f", "data");
   chmod((odd + "/f").c_str(), 0600);
 
@@ -170,8 +171,12 @@ TEST(DeleteFolderTest, EmptiesTheTreeButKeepsTwoCharacterDotNames) {
 
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(deleteFolder(scratch / "missing"), 1);
+  // A link given as the folder is not a folder of ours to empty.
+  ASSERT_EQ(symlink((scratch / "outside").c_str(), (scratch / "top").c_str()), 0);
+  EXPECT_EQ(deleteFolder(scratch / "top"), 1);
   EXPECT_THAT(::testing::internal::GetCapturedStdout(),
               HasSubstr(" [DeleteFolder] Deleting from '" + (scratch / "missing") + "' is NULL\n"));
+  EXPECT_TRUE(exists(scratch / "outside/keep"));
 }
 
 TEST(CopyFileTest, CopiesWholeFiles) {
@@ -358,7 +363,7 @@ TEST(CopyFolderTest, ReplacesLinksAtDestinationPaths) {
   EXPECT_EQ(readFile(to + "/file"), "new");
   EXPECT_FALSE(exists(outside + "/f"));
   EXPECT_EQ(readFile(outside + "/file"), "untouched");
-  EXPECT_EQ(modeOf(to + "/lib") & 0777, 0777);
+  EXPECT_EQ(modeOf(to + "/lib"), 0755);
 }
 
 // A system JRE is a tree of links into other folders; its copy must hold none.

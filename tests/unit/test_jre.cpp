@@ -89,11 +89,11 @@ TEST(JreExecutables, AreJoinedOnceAndMadeExecutable) {
   testutil::writeFile(jre + "/bin/unpack200", "");
   LogCapture log;
   EXPECT_EQ(getJavaExecutable(jre + "/"), jre + "/bin/java");
-  EXPECT_EQ(testutil::modeOf(jre + "/bin/java"), 0777);
+  EXPECT_EQ(testutil::modeOf(jre + "/bin/java"), 0755);
   testing::internal::CaptureStdout();
   EXPECT_EQ(getUnpack200Executable(jre), jre + "/bin/unpack200");
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(testutil::modeOf(jre + "/bin/unpack200"), 0777);
+  EXPECT_EQ(testutil::modeOf(jre + "/bin/unpack200"), 0755);
   EXPECT_NE(out.find("[Locating UP200] " + jre + "\n[Locating UP200] " + jre + "/bin\n[Locating UP200] Result is " +
                      jre + "/bin/unpack200\n"),
             std::string::npos)

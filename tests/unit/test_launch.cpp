@@ -262,7 +262,7 @@ TEST_F(LaunchTest, TheAppBinaryIsCopiedOnlyWhenMissing) {
   const Outcome first = launch(LaunchClass::App);
   startedWith();
   EXPECT_EQ(readFile(appBinary()), firstJava);
-  EXPECT_EQ(testutil::modeOf(appBinary()), 0777);
+  EXPECT_EQ(testutil::modeOf(appBinary()), 0755);
   EXPECT_NE(first.log.find("[Extractor] Copying FILE " + appBinary() + "\n"), std::string::npos);
 
   writeJava(privateJava(), "exit 3");

@@ -176,7 +176,7 @@ TEST(TempFolderTest, ATakenNameIsNeverReused) {
   }
   ASSERT_TRUE(created.has_value());
   EXPECT_EQ(*created, master + format("/VelmoranTemp-%ld-4-app", seconds));
-  EXPECT_EQ(testutil::modeOf(*created), 0777);
+  EXPECT_EQ(testutil::modeOf(*created), 0755);
   EXPECT_EQ(testutil::readFile(master + format("/VelmoranTemp-%ld-3-app/entry", seconds)),
             "other run");
   EXPECT_EQ(createAppTempFolder(scratch / "missing", "MyApp", "1"), std::nullopt);

@@ -1,11 +1,19 @@
 #include "util/log.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <vector>
 #include <regex>
 
 #include "test_support.h"
 #include "util/clock.h"
+#include "util/strings.h"
 
 namespace velmoran {
 namespace {
@@ -83,7 +91,7 @@ TEST(Logger, FileLoggingCreatesTheFoldersAndGetsEveryLaterRecord) {
 
   EXPECT_TRUE(std::regex_match(logFile, std::regex(master + R"(/logs/Wrapper-\d{4}(-\d\d){5}-\d{3}\.log)")))
       << logFile;
-  EXPECT_EQ(velmoran::testutil::modeOf(master + "/logs"), 0777);
+  EXPECT_EQ(velmoran::testutil::modeOf(master + "/logs"), 0755);
   EXPECT_NE(console.find("[Extractor] Logging to " + logFile + "\n"), std::string::npos);
   EXPECT_NE(console.find("[Extractor] closed\n"), std::string::npos);
 
@@ -103,6 +111,49 @@ TEST(Logger, UnwritableLogFolderLeavesTheConsoleOnly) {
   const std::string console = GetCapturedStdout();
   EXPECT_EQ(getFileToLogTo(), nullptr);
   EXPECT_NE(console.find("still here"), std::string::npos);
+}
+
+// The log file's name is new for every run: a link put at it leaves the run
+// logging to the console alone.
+TEST(Logger, ALinkAtTheLogFilesNameLeavesTheConsoleOnly) {
+  TempDir dir;
+  const std::string master = dir / "master", outside = dir / "outside";
+  ASSERT_EQ(mkdir(master.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((master + "/logs").c_str(), 0755), 0);
+  velmoran::testutil::writeFile(outside, "someone else's");
+  std::string logFile, console;
+  bool planted = false, toFile = false;
+  // The name carries the millisecond: links go at the names of the next ten,
+  // until the launcher's own clock reading falls among them.
+  for (const int64_t deadline = systemTimeMillis() + 30000; !planted && systemTimeMillis() < deadline;) {
+    std::filesystem::remove_all(master + "/logs");
+    ASSERT_EQ(mkdir((master + "/logs").c_str(), 0755), 0);
+    CaptureStdout();
+    const std::time_t now = std::time(nullptr);
+    const int ms = getJustMillis();
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[64];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H-%M-%S", &local);
+    std::vector<std::string> names;
+    for (int next = ms; next < ms + 10 && next < 1000; ++next) {
+      names.push_back(master + "/logs/Wrapper-" + stamp + format("-%03d.log", next));
+      ASSERT_EQ(symlink(outside.c_str(), names.back().c_str()), 0);
+    }
+    logFile = setupFileLogging(master);
+    logMessage("[Extractor] a record\n");
+    console = GetCapturedStdout();
+    planted = std::find(names.begin(), names.end(), logFile) != names.end();
+    toFile = getFileToLogTo() != nullptr;
+    if (toFile) std::fclose(getFileToLogTo());
+    setFileToLogTo(nullptr);
+  }
+  ASSERT_TRUE(planted);
+  EXPECT_FALSE(toFile);
+  EXPECT_THAT(console, ::testing::HasSubstr("[Extractor] Unable to create the log file " + logFile +
+                                            " (File exists); logging to standard output only\n"));
+  EXPECT_THAT(console, ::testing::HasSubstr("[Extractor] a record\n"));
+  EXPECT_EQ(readFile(outside), "someone else's");
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 
 #include <cerrno>
 
+#include "install/locations.h"
+#include "launch/jre.h"
 #include "test_support.h"
+#include "util/log.h"
 #include "util/strings.h"
 
 namespace velmoran {
@@ -49,17 +52,68 @@ TEST(SetPath, RefusesPathsLongerThanTheLimit) {
   EXPECT_EXIT(setPath(almost, "bc"), ::testing::ExitedWithCode(1), "");
 }
 
-TEST(MakeDir, CreatesWithMode777WhateverTheUmask) {
+
+struct InstallModeCase {
+  const char* installType;
+  mode_t mode;
+  const char* command;  // as the chmod record spells it
+};
+
+void PrintTo(const InstallModeCase& c, std::ostream* os) { *os << "type '" << c.installType << "'"; }
+
+class InstallModeTest : public ::testing::TestWithParam<InstallModeCase> {
+ protected:
+  void SetUp() override {
+    setInstallMode(installModeFor(GetParam().installType));
+    umask_ = umask(077);
+  }
+  void TearDown() override {
+    umask(umask_);
+    setInstallMode(0755);
+  }
+
+ private:
+  mode_t umask_ = 0;
+};
+
+// A home install is one user's: no other local user may put a version folder
+// (which would be started) or anything else into it. An install for all users
+// is shared, as documented. Every folder the launcher makes and every program
+// it marks executable gets the one mode, whatever the umask.
+TEST_P(InstallModeTest, FoldersAndProgramsGetTheModeOfTheInstallType) {
+  const InstallModeCase& c = GetParam();
   TempDir dir;
-  const mode_t old = umask(022);
+  const std::string odd = dir / "new \"quoted\" $HOME";
+  const std::string master = dir / "Velmoran-App";
+  const std::string jre = dir / "jre";
+  ASSERT_EQ(mkdir(jre.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((jre + "/bin").c_str(), 0700), 0);
+  testutil::writeFile(jre + "/bin/java", "");
+  testutil::writeFile(jre + "/bin/unpack200", "");
+
   CaptureStdout();
-  EXPECT_EQ(makeDir(dir / "new \"quoted\" $HOME"), 0);
+  EXPECT_EQ(makeDir(odd), 0);
+  setupFileLogging(master);
+  closeLoggedFile();
+  const std::optional<std::string> temp = createAppTempFolder(master, "App", "00000000001");
+  EXPECT_EQ(chmod777(jre), 0);
+  getJavaExecutable(jre);
+  getUnpack200Executable(jre);
   const std::string out = GetCapturedStdout();
-  umask(old);
-  EXPECT_EQ(modeOf(dir / "new \"quoted\" $HOME"), 0777);
-  EXPECT_NE(out.find("[ChMod] Executing chmod 777 \"" + (dir / "new \"quoted\" $HOME") + "\"\n"),
-            std::string::npos);
+
+  EXPECT_THAT(out, HasSubstr("[ChMod] Executing chmod " + std::string(c.command) + " \"" + odd + "\"\n"));
+  EXPECT_THAT(out, HasSubstr("[ChMod] Executing chmod " + std::string(c.command) + " \"" + jre + "\"\n"));
+  ASSERT_TRUE(temp.has_value());
+  for (const std::string& path : {odd, master, master + "/logs", *temp, jre, jre + "/bin/java", jre + "/bin/unpack200"}) {
+    EXPECT_EQ(modeOf(path), static_cast<int>(c.mode)) << path;
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Types, InstallModeTest,
+                         ::testing::Values(InstallModeCase{"perm_all", 0777, "777"},
+                                           InstallModeCase{"perm_user", 0755, "755"},
+                                           InstallModeCase{"", 0755, "755"},
+                                           InstallModeCase{"PERM_ALL", 0755, "755"}));
 
 TEST(MakeDir, LeavesAnExistingFolderAloneAndRunsNoCommand) {
   TempDir dir;
@@ -74,7 +128,7 @@ TEST(MakeDir, FailsWhenTheParentIsMissing) {
   TempDir dir;
   CaptureStdout();
   EXPECT_EQ(makeDir(dir / "missing/child"), -1);
-  EXPECT_NE(GetCapturedStdout().find("[ChMod] Executing chmod 777"), std::string::npos);
+  EXPECT_NE(GetCapturedStdout().find("[ChMod] Executing chmod 755"), std::string::npos);
 }
 
 // Something that is not a folder in the way must not be opened up to everyone.
@@ -88,7 +142,7 @@ TEST(MakeDir, FailureChangesNoMode) {
   EXPECT_EQ(makeDir(scratch / "no/parent"), -1);
   const std::string log = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(modeOf(file), 0600);
-  EXPECT_THAT(log, HasSubstr(" [ChMod] Executing chmod 777 \"" + file + "\"\n"));
+  EXPECT_THAT(log, HasSubstr(" [ChMod] Executing chmod 755 \"" + file + "\"\n"));
 
   EXPECT_EQ(makeNewDir(scratch.path()), -1);
   EXPECT_EQ(errno, EEXIST);
