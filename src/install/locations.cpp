@@ -1,6 +1,9 @@
 #include "install/locations.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +12,7 @@
 #include <ctime>
 #include <vector>
 
+#include "install/fileops.h"
 #include "util/exit.h"
 #include "util/file.h"
 #include "util/log.h"
@@ -18,8 +22,43 @@
 namespace velmoran {
 namespace {
 
+constexpr const char* kTempPrefix = "VelmoranTemp-";
+constexpr const char* kTempSuffix = "-app";
+constexpr long kStaleTempSeconds = 24 * 60 * 60;
+
 std::string tempFolderName(long seconds, long count) {
-  return format("VelmoranTemp-%ld-%ld-app", seconds, count);
+  return format("%s%ld-%ld%s", kTempPrefix, seconds, count, kTempSuffix);
+}
+
+// The seconds in a temporary folder's name, or none for any other name.
+std::optional<long> tempFolderSeconds(const std::string& name) {
+  const std::string_view prefix = kTempPrefix, suffix = kTempSuffix;
+  if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) {
+    return std::nullopt;
+  }
+  const std::string fields = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  const std::size_t dash = fields.find('-');
+  const auto digits = [](std::string_view text) {
+    return !text.empty() && text.size() <= 18 &&
+           text.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (dash == std::string::npos || !digits(std::string_view(fields).substr(0, dash)) ||
+      !digits(std::string_view(fields).substr(dash + 1))) {
+    return std::nullopt;
+  }
+  return std::atol(fields.c_str());
+}
+
+// The locks on this run's temporary folders, held until the process ends
+// (the descriptors are not inherited by the programs it starts).
+std::vector<UniqueFd>& heldTempFolders() {
+  static std::vector<UniqueFd> held;
+  return held;
+}
+
+void holdTempFolder(const std::string& path) {
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd && flock(fd.get(), LOCK_EX | LOCK_NB) == 0) heldTempFolders().push_back(std::move(fd));
 }
 
 // The text strictly between the n-th and (n+1)-th "-", or none.
@@ -86,10 +125,41 @@ std::optional<std::string> createAppTempFolder(const std::string& master, const 
   // Every EEXIST is an entry of master, so the search ends; the bound is only a backstop.
   for (long next = count; next < count + 100000; ++next) {
     std::string path = setPath(master, tempFolderName(seconds, next));
-    if (makeNewDir(path) == 0) return path;
+    if (makeNewDir(path) == 0) {
+      holdTempFolder(path);
+      return path;
+    }
     if (errno != EEXIST) return std::nullopt;
   }
   return std::nullopt;
+}
+
+void removeStaleTempFolders(const std::string& master) {
+  DirPtr dir = openDir(master.c_str());
+  if (!dir) return;
+  const long now = static_cast<long>(std::time(nullptr));
+  while (const dirent* entry = readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    const std::optional<long> seconds = tempFolderSeconds(name);
+    if (!seconds || now - *seconds <= kStaleTempSeconds) continue;
+    // Opened once and checked on the descriptor: a link at the name is not a
+    // folder of ours, and what is removed is what was checked.
+    UniqueFd folder(openat(dirfd(dir.get()), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (!folder || fstat(folder.get(), &info) != 0 || now - info.st_mtime <= kStaleTempSeconds) continue;
+    const std::string path = setPath(master, name);
+    if (flock(folder.get(), LOCK_EX | LOCK_NB) != 0) {
+      logMessage("[Extractor] Keeping the old temporary folder %s: a run is still using it\n", path.c_str());
+      continue;
+    }
+    logMessage("[Extractor] Removing the temporary folder %s left by an earlier run\n", path.c_str());
+    // The walk gets a descriptor of its own, so the lock holds until the folder is gone.
+    UniqueFd walk(fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
+    if (!walk || deleteFolderAt(std::move(walk), path, false) != 0 ||
+        unlinkat(dirfd(dir.get()), name.c_str(), AT_REMOVEDIR) != 0) {
+      logMessage("[Extractor] Unable to remove the temporary folder %s: %s\n", path.c_str(), std::strerror(errno));
+    }
+  }
 }
 
 int checkAppFolderName(const std::string& folderName, const std::string& component) {

@@ -29,13 +29,23 @@ std::string makeAppFolder(const std::string& master, const std::string& componen
 std::string makeAppTempFolder(const std::string& master, const std::string& component,
                               const std::string& version);
 
-// Creates a fresh temporary folder (mode 777) and returns its path. The name is
-// the one makeAppTempFolder forms; when another run holds it already, the count
-// goes on (+1, +2, ...) until mkdir succeeds, so no two runs share one folder.
-// None when the folder cannot be created for another reason.
+// Creates a fresh temporary folder (the install mode) and returns its path. The
+// name is the one makeAppTempFolder forms; when another run holds it already,
+// the count goes on (+1, +2, ...) until mkdir succeeds, so no two runs share
+// one folder. None when the folder cannot be created for another reason. The
+// run holds a lock (flock) on the folder until it ends, so that no other run
+// takes it for a leftover.
 std::optional<std::string> createAppTempFolder(const std::string& master,
                                                const std::string& component,
                                                const std::string& version);
+
+// Removes the temporary folders that killed runs left in master: those older
+// than a day both by the time in their name and by their modification time
+// (the name says when the run began; the modification time, stamped by the
+// machine's clock as it is now, keeps a folder whose name came from a wrong
+// clock). A folder another run still holds locked is left alone whatever its
+// age, as is anything that is not a folder of that name pattern.
+void removeStaleTempFolders(const std::string& master);
 
 // 0 when the component field (between the 1st and 2nd "-") equals component,
 // -1 when the name has fewer than two "-", else the strcmp result.

@@ -173,6 +173,7 @@ void installApplication(TailRun& run, const UpdaterFiles& updater, const std::st
     endRun(1);
   }
   makeDir(run.masterFolder);
+  removeStaleTempFolders(run.masterFolder);
   const UpdaterFiles updater = installUpdater(run);
 
   const std::string splashImage = setPath(updater.folder, "nativesplash.png");

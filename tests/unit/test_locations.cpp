@@ -3,7 +3,10 @@
 #include <dirent.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -208,6 +211,85 @@ TEST(TempFolderTest, RunsStartedTogetherGetFoldersOfTheirOwn) {
     for (const std::string& folder : folders) EXPECT_TRUE(testutil::exists(folder)) << folder;
   }
 }
+
+// The lock that keeps a run's folder from being taken for a leftover.
+TEST(TempFolderTest, ARunHoldsItsFolderLocked) {
+  TempDir master;
+  const std::optional<std::string> created = createAppTempFolder(master.path(), "MyApp", "1");
+  ASSERT_TRUE(created.has_value());
+  const int other = open(created->c_str(), O_RDONLY | O_DIRECTORY);
+  EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(errno, EWOULDBLOCK);
+  close(other);
+}
+
+constexpr long kDay = 24 * 60 * 60;
+
+struct LeftoverCase {
+  const char* label;
+  const char* name;  // %ld: the time the name carries
+  long nameAge;      // seconds before now
+  long mtimeAge;
+  enum { Plain, LockedByARun, LinkToAnOldFolder } kind;
+  bool removed;
+};
+
+void PrintTo(const LeftoverCase& c, std::ostream* os) { *os << c.label; }
+
+class LeftoverTest : public ::testing::TestWithParam<LeftoverCase> {};
+
+// Only what a killed run left is removed: a folder of the temporary name,
+// old by its name and by its modification time, that no run holds. Its links
+// are removed, never followed.
+TEST_P(LeftoverTest, OnlyOldUnheldTemporaryFoldersAreRemoved) {
+  const LeftoverCase& c = GetParam();
+  TempDir master, outside;
+  const long now = static_cast<long>(std::time(nullptr));
+  const std::string folder = master / format(c.name, now - c.nameAge);
+  const std::string real = c.kind == LeftoverCase::LinkToAnOldFolder ? outside / "old" : folder;
+  ASSERT_EQ(mkdir(real.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((real + "/lib").c_str(), 0755), 0);
+  testutil::writeFile(real + "/lib/part.jar", "half an extraction");
+  testutil::writeFile(outside / "keep", "someone else's");
+  ASSERT_EQ(symlink(outside.path().c_str(), (real + "/lib/escape").c_str()), 0);
+  if (c.kind == LeftoverCase::LinkToAnOldFolder) {
+    ASSERT_EQ(symlink(real.c_str(), folder.c_str()), 0);
+  }
+  const timespec times[2] = {{now - c.mtimeAge, 0}, {now - c.mtimeAge, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, real.c_str(), times, 0), 0);
+  const int run = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (c.kind == LeftoverCase::LockedByARun) {
+    ASSERT_EQ(flock(run, LOCK_EX), 0);
+  }
+
+  ::testing::internal::CaptureStdout();
+  removeStaleTempFolders(master.path());
+  const std::string log = ::testing::internal::GetCapturedStdout();
+  close(run);
+
+  EXPECT_EQ(testutil::exists(folder), !c.removed) << log;
+  EXPECT_EQ(testutil::exists(real + "/lib/part.jar"), !c.removed);
+  EXPECT_EQ(testutil::readFile(outside / "keep"), "someone else's");
+  const std::string removal = " [Extractor] Removing the temporary folder " + folder + " left by an earlier run\n";
+  EXPECT_EQ(log.find(removal) != std::string::npos, c.removed) << log;
+  if (c.kind == LeftoverCase::LockedByARun) {
+    EXPECT_THAT(log, HasSubstr("[Extractor] Keeping the old temporary folder " + folder + ": a run is still using it\n"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, LeftoverTest,
+    ::testing::Values(
+        LeftoverCase{"KilledRun", "VelmoranTemp-%ld-4-app", 2 * kDay, 2 * kDay, LeftoverCase::Plain, true},
+        LeftoverCase{"TouchedToday", "VelmoranTemp-%ld-4-app", 2 * kDay, 3600, LeftoverCase::Plain, false},
+        LeftoverCase{"NamedToday", "VelmoranTemp-%ld-4-app", 3600, 2 * kDay, LeftoverCase::Plain, false},
+        LeftoverCase{"NamedInTheFuture", "VelmoranTemp-%ld-4-app", -2 * kDay, 2 * kDay, LeftoverCase::Plain, false},
+        LeftoverCase{"HeldByARun", "VelmoranTemp-%ld-4-app", 2 * kDay, 2 * kDay, LeftoverCase::LockedByARun, false},
+        LeftoverCase{"LinkAtATemporaryName", "VelmoranTemp-%ld-4-app", 2 * kDay, 2 * kDay,
+                     LeftoverCase::LinkToAnOldFolder, false},
+        LeftoverCase{"OtherName", "VelmoranTemp-%ld-4x-app", 2 * kDay, 2 * kDay, LeftoverCase::Plain, false},
+        LeftoverCase{"VersionFolder", "Velmoran-MyApp-%ld-complete", 2 * kDay, 2 * kDay, LeftoverCase::Plain,
+                     false}));
 
 struct InstallTypeCase {
   const char* type;
