@@ -100,16 +100,16 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteCase{"FifoWithoutReader", Plant::Fifo, false, false, "it is not a regular file"},
                       WriteCase{"Folder", Plant::Folder, false, false, "it is not a regular file"}));
 
+class PlantedAtAModeChange : public ::testing::TestWithParam<Plant> {};
+
 // setFileMode (chmod777, the executables): a mode never reaches a file through a planted name.
-TEST_P(PlantedAtAWrittenName, GetsNoModeThroughIt) {
-  const WriteCase& c = GetParam();
-  if (c.planted == Plant::Nothing || c.mustBeNew) GTEST_SKIP() << "nothing more to change a mode of";
+TEST_P(PlantedAtAModeChange, GetsNoModeThroughIt) {
   TempDir dir;
   const std::string path = dir / "name", outside = dir / "outside";
   writeFile(outside, "");
   chmod(outside.c_str(), 0600);
-  plant(c.planted, path, outside);
-  const bool own = c.planted == Plant::OwnFile || c.planted == Plant::Folder;
+  plant(GetParam(), path, outside);
+  const bool own = GetParam() == Plant::OwnFile || GetParam() == Plant::Folder;
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(setFileMode(path, 0700), own ? 0 : -1);
   const std::string log = ::testing::internal::GetCapturedStdout();
@@ -120,6 +120,10 @@ TEST_P(PlantedAtAWrittenName, GetsNoModeThroughIt) {
     EXPECT_THAT(log, HasSubstr("[Utils] Refusing to change the mode of " + path));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Plants, PlantedAtAModeChange,
+                         ::testing::Values(Plant::OwnFile, Plant::Folder, Plant::LinkToFile, Plant::DanglingLink,
+                                           Plant::HardLink, Plant::Fifo));
 
 // Each reader of the launcher meets a FIFO where its file should be.
 struct ReadCase {
