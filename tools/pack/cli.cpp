@@ -128,12 +128,13 @@ AtomicOutput::AtomicOutput(const std::string& path, mode_t mode, bool replace)
   const int fd = mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) fail("cannot write " + path + ": " + std::strerror(errno));
   temp_ = pattern;
+  // A constructor that throws runs no destructor: abandon removes the file.
   file_.reset(fdopen(fd, "wb"));
   if (!file_) {
     close(fd);
-    fail("cannot write " + path + ": " + std::strerror(errno));
+    abandon("cannot write " + path + ": " + std::strerror(errno));
   }
-  if (fchmod(fd, mode) != 0) fail("cannot set the mode of " + path + ": " + std::strerror(errno));
+  if (fchmod(fd, mode) != 0) abandon("cannot set the mode of " + path + ": " + std::strerror(errno));
 }
 
 AtomicOutput::~AtomicOutput() {
@@ -153,22 +154,26 @@ void AtomicOutput::commit() {
   const bool written = std::fflush(f) == 0 && !std::ferror(f) && (temp_.empty() || fsync(fileno(f)) == 0);
   const int savedErrno = errno;
   const bool closed = std::fclose(file_.release()) == 0;
-  if (!written || !closed) fail("cannot write " + path_ + ": " + std::strerror(written ? errno : savedErrno));
-  if (temp_.empty()) {
-    committed_ = true;
-    return;
-  }
-  if (replace_) {
-    if (rename(temp_.c_str(), target_.c_str()) != 0) fail("cannot write " + path_ + ": " + std::strerror(errno));
-  } else {
-    // link fails where rename would replace whatever has appeared at the path.
-    if (link(temp_.c_str(), target_.c_str()) != 0) {
-      if (errno == EEXIST) fail(path_ + " exists");
-      fail("cannot write " + path_ + ": " + std::strerror(errno));
+  if (!written || !closed) abandon("cannot write " + path_ + ": " + std::strerror(written ? errno : savedErrno));
+  if (!temp_.empty()) {
+    if (replace_) {
+      if (rename(temp_.c_str(), target_.c_str()) != 0) abandon("cannot write " + path_ + ": " + std::strerror(errno));
+    } else {
+      // link fails where rename would replace whatever has appeared at the path.
+      if (link(temp_.c_str(), target_.c_str()) != 0) {
+        abandon(errno == EEXIST ? path_ + " exists" : "cannot write " + path_ + ": " + std::strerror(errno));
+      }
+      unlink(temp_.c_str());
     }
-    unlink(temp_.c_str());
   }
   committed_ = true;
+}
+
+void AtomicOutput::abandon(const std::string& message) {
+  file_.reset();
+  if (!temp_.empty()) unlink(temp_.c_str());
+  temp_.clear();
+  fail(message);
 }
 
 void writeWholeFile(const std::string& path, const std::vector<unsigned char>& bytes, mode_t mode) {

@@ -117,6 +117,9 @@ class AtomicOutput {
   const std::string& writingPath() const { return temp_.empty() ? target_ : temp_; }
 
  private:
+  // Removes the temporary file and fails with message.
+  [[noreturn]] void abandon(const std::string& message);
+
   std::string path_;    // as given, for messages
   std::string target_;  // the file replaced: path_ with links followed
   std::string temp_;    // empty when written directly
