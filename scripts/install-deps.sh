@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  build-essential dpkg-dev cmake ninja-build pkg-config clang libclang-rt-14-dev
   libcurl4-openssl-dev libpng-dev libtomcrypt-dev libtommath-dev libx11-dev liblzma-dev
   xvfb x11-utils xz-utils
   libgtest-dev libgmock-dev libssl-dev

@@ -209,7 +209,8 @@ class LaunchFileCommands(unittest.TestCase):
         for args, message in cases:
             with self.subTest(args=args[3:]):
                 proc = pack(*args, check=False)
-                self.assertEqual(proc.returncode, 1)
+                # Values the launcher cannot take are typed wrong: usage errors.
+                self.assertEqual(proc.returncode, 2)
                 self.assertIn(message, proc.stderr)
                 self.assertEqual(len(proc.stderr.strip().splitlines()), 1)
         self.assertFalse(os.path.exists(out))

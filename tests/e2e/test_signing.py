@@ -117,16 +117,17 @@ class Signing(unittest.TestCase):
         self.assertEqual(bad.returncode, 1)
 
     def test_clear_errors(self):
-        for args, text in [(["sign", "--digest", "00"], "no key given"),
-                           (["sign", "--key", self.key_file, "--digest", "00"], "128 hex digits"),
-                           (["sign", "--key", self.data_file, "--digest", "00" * 64], "not an RSA key"),
-                           (["sign", "--key", self.key_file, "--file", self.data_file, "--length", "999999"],
-                            "ends before"),
-                           (["sign", "--key", self.key_file, "--file", self.data_file, "--offset", "99999999"],
-                            "ends before the offset"),
-                           (["keygen"], "no private key file")]:
+        # A wrong command line exits 2, a key or file that does not serve exits 1.
+        for args, text, status in [
+                (["sign", "--digest", "00"], "no key given", 2),
+                (["sign", "--key", self.key_file, "--digest", "00"], "128 hex digits", 2),
+                (["sign", "--key", self.data_file, "--digest", "00" * 64], "not an RSA key", 1),
+                (["sign", "--key", self.key_file, "--file", self.data_file, "--length", "999999"], "ends before", 1),
+                (["sign", "--key", self.key_file, "--file", self.data_file, "--offset", "99999999"],
+                 "ends before the offset", 1),
+                (["keygen"], "no private key file", 2)]:
             proc = pack(*args, check=False)
-            self.assertEqual(proc.returncode, 1, args)
+            self.assertEqual(proc.returncode, status, args)
             self.assertIn(text, proc.stderr, args)
             self.assertEqual(len(proc.stderr.splitlines()), 1, args)
 

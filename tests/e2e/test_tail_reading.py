@@ -131,7 +131,8 @@ class Builder(harness.SandboxTest):
             (["launcher", "-o", self.out(), "--app-name", "My-App"], "must not contain '-'"),
             (["launcher", "-o", self.out(), "--app-name", "A", "--param-file", "big=" + big],
              "the launcher reads at most 199998"),
-            (["launcher", "-o", self.out(), "--app-name", "A", "--gu-version", "1"], "--lzma64 is required"),
+            # lzma64 comes from beside the tool; the splash must be given.
+            (["launcher", "-o", self.out(), "--app-name", "A", "--gu-version", "1"], "--splash is required"),
             (["launcher", "-o", self.out(), "--app-name", "A", "--app-version", "x1"], "must be decimal digits"),
             (["launcher", "-o", self.out(), "--app-name", "A", "--bogus"], "unknown argument '--bogus'"),
             # Header values the launcher would silently take as its default.

@@ -15,18 +15,8 @@
 
 namespace velmoran::pack {
 
-FileSink::FileSink(const std::string& path) : path_(path), file_(openFile(path.c_str(), "wb")) {
-  if (!file_) fail("cannot create " + path + ": " + std::strerror(errno));
-}
-
 void FileSink::write(std::span<const unsigned char> bytes) {
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size()) {
-    fail("cannot write " + path_ + ": " + std::strerror(errno));
-  }
-}
-
-void FileSink::finish() {
-  if (std::fclose(file_.release()) != 0) fail("cannot write " + path_ + ": " + std::strerror(errno));
+  out_.write(bytes);
 }
 
 struct LzmaSink::State {
@@ -101,8 +91,7 @@ struct Walk {
   const ArchiveOptions& options;
   EntryWriter& out;
   ArchiveStats& stats;
-  struct stat skip {};
-  bool haveSkip = false;
+  std::vector<struct stat> skip;
   std::vector<unsigned char> buffer = std::vector<unsigned char>(1 << 20);
 
   bool packed(const std::string& relative) const {
@@ -149,13 +138,20 @@ struct Walk {
     for (const std::string& name : names) {
       const std::string childFull = full + "/" + name;
       const std::string childRelative = relative.empty() ? name : relative + "/" + name;
+      // A fault of the tree, not of the command line.
+      if (const auto fault = fieldFault("the path " + childRelative.substr(0, 60), childRelative, kEntryPathSize)) {
+        fail(*fault + "; shorten it");
+      }
       struct stat st;
       if (lstat(childFull.c_str(), &st) != 0) fail("cannot read " + childFull + ": " + std::strerror(errno));
       // A link to a file is stored as that file; a link to a folder could loop.
       if (S_ISLNK(st.st_mode) && (stat(childFull.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) {
         fail(childFull + " is a link to something other than a file; archives hold files and folders only");
       }
-      if (haveSkip && st.st_dev == skip.st_dev && st.st_ino == skip.st_ino) continue;
+      if (std::any_of(skip.begin(), skip.end(),
+                      [&](const struct stat& s) { return st.st_dev == s.st_dev && st.st_ino == s.st_ino; })) {
+        continue;
+      }
       if (S_ISDIR(st.st_mode)) {
         out.header(kEntryFolder, childRelative, 0);
         ++stats.entries;
@@ -190,13 +186,16 @@ ArchiveStats writeArchive(const std::string& root, ByteSink& sink, const Archive
   if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) fail(root + " is not a folder");
   ArchiveStats stats;
   EntryWriter out(sink, options.signer);
-  Walk walk{options, out, stats};
-  walk.haveSkip = !skip.empty() && stat(skip.c_str(), &walk.skip) == 0;
+  Walk walk{options, out, stats, {}};
+  for (const std::string& path : {skip, sink.writingPath()}) {
+    struct stat left {};
+    if (!path.empty() && stat(path.c_str(), &left) == 0) walk.skip.push_back(left);
+  }
   walk.folder(root, "");
   stats.bytes = out.offset();
   if (options.signer != nullptr) {
     const std::string hex = options.signer->finishHex();
-    checkFieldFits("the signature", hex, kSignatureHexSize);
+    if (const auto fault = fieldFault("the signature", hex, kSignatureHexSize)) fail(*fault);
     const Bytes block = signatureBlock(out.offset(), hex);
     sink.write(block);
     stats.bytes += static_cast<int64_t>(block.size());

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "util/file.h"
+#include "cli.h"
 
 namespace velmoran::pack {
 
@@ -19,18 +19,21 @@ class ByteSink {
   virtual void write(std::span<const unsigned char> bytes) = 0;
   // Flushes everything; a failure is reported with fail().
   virtual void finish() = 0;
+  // The file the bytes are going to, if any: an archive of a tree it lies in leaves it out.
+  virtual std::string writingPath() const { return {}; }
 };
 
+// An archive file, complete only once finish() has renamed it into place: a
+// failed run leaves no cut-off archive behind.
 class FileSink : public ByteSink {
  public:
-  explicit FileSink(const std::string& path);
+  explicit FileSink(const std::string& path) : out_(path) {}
   void write(std::span<const unsigned char> bytes) override;
-  void finish() override;
-  FILE* file() const { return file_.get(); }
+  void finish() override { out_.commit(); }
+  std::string writingPath() const override { return out_.writingPath(); }
 
  private:
-  std::string path_;
-  FilePtr file_;
+  AtomicOutput out_;
 };
 
 // LZMA "alone": properties byte 0x5D (lc 3, lp 0, pb 2), 8 MiB dictionary,
@@ -41,6 +44,7 @@ class LzmaSink : public ByteSink {
   ~LzmaSink() override;
   void write(std::span<const unsigned char> bytes) override;
   void finish() override;
+  std::string writingPath() const override { return next_->writingPath(); }
 
  private:
   void run(int action);
@@ -71,7 +75,8 @@ struct ArchiveStats {
 };
 
 // Writes every folder and file below root, in name order, folders before
-// what they hold. skip names a file (the output itself) to leave out.
+// what they hold. skip names a file (the output itself) to leave out, as is
+// the file the sink writes to.
 ArchiveStats writeArchive(const std::string& root, ByteSink& sink, const ArchiveOptions& options,
                           const std::string& skip);
 

@@ -27,10 +27,11 @@ namespace {
 constexpr const char* kHelp =
     "Usage: velmoran-pack check FILE\n"
     "\n"
-    "Checks a launcher file the way the launcher will read it: the markers, the\n"
-    "header, every embedded entry (LZMA data decoded to its end, archives walked\n"
-    "entry by entry, signatures verified with the header's public key), the\n"
-    "updater's VelmoranLaunch and its class path, and the Params section.\n"
+    "Checks a launcher file the way the launcher will read it, so a fault shows\n"
+    "before users meet it: the markers, the header, every embedded file (LZMA\n"
+    "data decoded to its end, archives walked entry by entry, signatures checked\n"
+    "with the header's public key), the updater's VelmoranLaunch and its class\n"
+    "path, and the parameters.\n"
     "\n"
     "Prints one line per finding, then a summary line:\n"
     "  ok: WHERE: WHAT            a part that passed\n"
@@ -38,7 +39,8 @@ constexpr const char* kHelp =
     "  error: WHERE: WHAT         the launcher would fail, misread or reject it\n"
     "  summary: N errors, M warnings\n"
     "WHERE is \"markers\", \"header\", \"entry N (PATH)\", \"VelmoranLaunch\" or\n"
-    "\"params\". Exits 0 when there is no error (warnings allowed), 1 otherwise.\n";
+    "\"params\"; the header's GU Version is the updater's version. Exits 0 when\n"
+    "there is no error (warnings allowed), 1 otherwise.\n";
 
 // The largest LZMA dictionary check decodes with; the launcher would need as
 // much memory on every user's machine.
@@ -731,9 +733,9 @@ void Checker::checkParams() {
 
 int runCheck(const std::vector<std::string>& argv) {
   Args a(argv);
-  if (a.done()) fail("no file given");
+  if (a.done()) usage("no file given");
   const std::string file = a.positional();
-  if (!a.done()) fail("unexpected argument '" + a.peek() + "'");
+  if (!a.done()) usage("unexpected argument '" + a.peek() + "' (try --help)");
   const FilePtr in = openFile(file.c_str(), "rb");
   struct stat st {};
   if (!in || fstat(fileno(in.get()), &st) != 0) fail("cannot read " + file + ": " + std::strerror(errno));
@@ -747,7 +749,7 @@ int runCheck(const std::vector<std::string>& argv) {
   return report.finish();
 }
 
-const CommandRegistration registration{{35, "check", "check a launcher file before shipping it", kHelp, runCheck}};
+const CommandRegistration registration{{60, "check", "check a launcher file before shipping it", kHelp, runCheck}};
 
 }  // namespace
 }  // namespace velmoran::pack

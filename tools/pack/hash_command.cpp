@@ -13,7 +13,10 @@ constexpr const char* kHelp =
     "Usage: velmoran-pack hash [--keccak] FILE...\n"
     "\n"
     "Prints the 64-byte \"mixed\" digest (SHA-256 then Keccak-256) of each FILE\n"
-    "as hex, one line per file. '-' reads standard input.\n"
+    "as hex, one line per file: the digest that signed archives sign ('sign\n"
+    "--digest', 'verify --digest'). '-' reads standard input.\n"
+    "\n"
+    "Options:\n"
     "  --keccak   print the Keccak-256 half only (original Keccak padding)\n";
 
 std::string keccakHex(const std::vector<unsigned char>& bytes) {
@@ -46,7 +49,7 @@ int runHash(const std::vector<std::string>& argv) {
       files.push_back(a.positional());
     }
   }
-  if (files.empty()) fail("no file given");
+  if (files.empty()) usage("no file given");
   for (const std::string& name : files) {
     const std::vector<unsigned char> bytes = readInput(name);
     if (keccakOnly) {
@@ -59,7 +62,7 @@ int runHash(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{{60, "hash", "print the mixed or Keccak-256 digest of files", kHelp, runHash}};
+const CommandRegistration registration{{100, "hash", "print the digest of files that signatures cover", kHelp, runHash}};
 
 }  // namespace
 }  // namespace velmoran::pack

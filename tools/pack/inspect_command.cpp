@@ -20,12 +20,16 @@ namespace {
 constexpr const char* kHelp =
     "Usage: velmoran-pack inspect [--as launchfile|lso] FILE\n"
     "\n"
-    "Prints the header fields, the embedded entries (position, type, path,\n"
-    "length), the updater's launch file and the dynamic parameters of a\n"
-    "launcher file. A file without a wrapper tail is listed as an archive\n"
-    "(decompressed first when it is LZMA): its entries and its signature block.\n"
-    "A file named VelmoranLaunch is listed as a launch file, one named\n"
-    "JRE-LastSuccessfulOptions-* as an LSO file; --as says so for any name.\n";
+    "Prints what a launcher file holds: its header fields (the updater's version\n"
+    "shows as GU Version), the embedded files (position, type, path, length),\n"
+    "the updater's launch file and the parameters. A file without a wrapper tail\n"
+    "is listed as an archive (decompressed first when it is LZMA): its entries\n"
+    "and its signature block. A file named VelmoranLaunch is listed as a launch\n"
+    "file, one named JRE-LastSuccessfulOptions-* as an LSO file.\n"
+    "\n"
+    "Options:\n"
+    "  --as launchfile|lso   read FILE as a launch file or an LSO file, whatever\n"
+    "                        its name\n";
 
 void printText(const char* label, const std::string& value) {
   std::printf("  %-28s %s\n", (std::string(label) + ":").c_str(), value.c_str());
@@ -75,7 +79,7 @@ void printUnread(FILE* in, const Bytes& bytes) {
 int inspectLaunchFile(const std::string& file, Bytes bytes) {
   const FilePtr in = openBytes(file, bytes);
   std::printf("Launch file %s: %zu bytes\n", file.c_str(), bytes.size());
-  printLaunchFile(readLaunchFile(in.get()));
+  printLaunchFile(quietly([&] { return readLaunchFile(in.get()); }));
   printUnread(in.get(), bytes);
   return 0;
 }
@@ -83,7 +87,7 @@ int inspectLaunchFile(const std::string& file, Bytes bytes) {
 int inspectLsoFile(const std::string& file, Bytes bytes) {
   const FilePtr in = openBytes(file, bytes);
   std::printf("LSO file %s: %zu bytes\n", file.c_str(), bytes.size());
-  const LsoFileReading lso = readLsoFile(in.get());
+  const LsoFileReading lso = quietly([&] { return readLsoFile(in.get()); });
   printList(kLsoCountLabel, lso.count, lso.file.options);
   printUnread(in.get(), bytes);
   return 0;
@@ -108,7 +112,7 @@ void printUpdaterLaunchFile(Bytes& bytes, int64_t dataStart, int64_t length) {
   }
   std::printf("Updater launch file (%s in entry 4, %zu bytes):\n", kLaunchFileName, launchFile->size());
   const FilePtr in = openBytes(kLaunchFileName, *launchFile);
-  printLaunchFile(readLaunchFile(in.get()));
+  printLaunchFile(quietly([&] { return readLaunchFile(in.get()); }));
 }
 
 // Lists the entries up to end. A signature block ends an archive's entries;
@@ -124,7 +128,7 @@ std::vector<Listed> printEntries(FILE* in, int64_t end, bool archive) {
   std::printf("Entries:\n");
   int position = 0;
   while (ftello(in) < end) {
-    const EntryHeader entry = readEntryHeader(in);
+    const EntryHeader entry = quietly([&] { return readEntryHeader(in); });
     if (entry.end) break;
     ++position;
     if (entry.signature) {
@@ -220,10 +224,10 @@ int runInspect(const std::vector<std::string>& argv) {
   while (!a.done()) {
     if (a.option("--as")) as = a.value();
     else if (file.empty()) file = a.positional();
-    else fail("unexpected argument '" + a.peek() + "'");
+    else usage("unexpected argument '" + a.peek() + "' (try --help)");
   }
-  if (file.empty()) fail("no file given");
-  if (!as.empty() && as != "launchfile" && as != "lso") fail("--as takes launchfile or lso; got '" + as + "'");
+  if (file.empty()) usage("no file given");
+  if (!as.empty() && as != "launchfile" && as != "lso") usage("--as takes launchfile or lso; got '" + as + "'");
   const std::string name = file.substr(file.rfind('/') + 1);
   if (as.empty() && name == kLaunchFileName) as = "launchfile";
   if (as.empty() && name.starts_with(kLsoFilePrefix)) as = "lso";
@@ -240,7 +244,7 @@ int runInspect(const std::vector<std::string>& argv) {
   if (in == nullptr) fail("cannot read " + file);
   fseeko(in, static_cast<off_t>(layout.headerOffset), SEEK_SET);
   std::printf("Header:\n");
-  const TailHeader header = readTailHeader(in);
+  const TailHeader header = quietly([&] { return readTailHeader(in); });
   for (const TailHeaderField& field : kTailHeaderFields) {
     std::printf("  %-22s %s\n", (std::string(field.name) + ":").c_str(), (header.*field.member).c_str());
   }
@@ -260,7 +264,8 @@ int runInspect(const std::vector<std::string>& argv) {
   }
   const auto offset = static_cast<std::size_t>(layout.paramsAreaOffset);
   const std::size_t areaSize = std::min(kParamsAreaSize, bytes.size() - offset);
-  const auto params = parseParamsArea(std::span<const unsigned char>(bytes).subspan(offset, areaSize));
+  const auto params =
+      quietly([&] { return parseParamsArea(std::span<const unsigned char>(bytes).subspan(offset, areaSize)); });
   std::printf("Parameters (%zu):\n", params.size());
   for (const auto& [name, value] : params) {
     if (value.size() > 100) {
@@ -272,7 +277,7 @@ int runInspect(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{{30, "inspect", "list what a launcher file or an archive holds", kHelp, runInspect}};
+const CommandRegistration registration{{70, "inspect", "list what a launcher file, an archive or a launch file holds", kHelp, runInspect}};
 
 }  // namespace
 }  // namespace velmoran::pack

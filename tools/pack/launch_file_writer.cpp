@@ -27,34 +27,34 @@ void appendList(Bytes& out, const char* countLabel, const char* entryLabel, cons
 void checkJvmOptions(const char* label, const std::vector<std::string>& options) {
   for (const std::string& option : options) {
     if (option.empty() || option[0] != '-') {
-      fail(std::string(label) + " " + quoted(option) + " is not a JVM option (it must start with '-')");
+      usage(std::string(label) + " " + quoted(option) + " is not a JVM option (it must start with '-')");
     }
   }
 }
 
 void checkHeld(const LaunchFile& f, bool given, int64_t since, const char* what) {
   if (!given || f.version >= since) return;
-  fail(std::string(what) + " needs launch file version " + std::to_string(since) + " or later; this one is version " +
+  usage(std::string(what) + " needs launch file version " + std::to_string(since) + " or later; this one is version " +
        std::to_string(f.version));
 }
 
 void checkLaunchFile(const LaunchFile& f) {
   if (f.version < kLaunchFileFirstVersion || f.version > kLaunchFileLatestVersion) {
-    fail("the launch file version must be " + std::to_string(kLaunchFileFirstVersion) + " to " +
+    usage("the launch file version must be " + std::to_string(kLaunchFileFirstVersion) + " to " +
          std::to_string(kLaunchFileLatestVersion) + "; got " + std::to_string(f.version));
   }
-  if (f.mainClass.empty()) fail("the launch file needs a main class");
+  if (f.mainClass.empty()) usage("the launch file needs a main class");
   if (!isAppBinaryName(f.appName)) {
-    fail("the App Name " + quoted(f.appName) + " must be a plain file name (the app binary beside java)");
+    usage("the App Name " + quoted(f.appName) + " must be a plain file name (the app binary beside java)");
   }
-  if (f.jvmMem < 0 || f.jvmStack < 0) fail("a heap size cannot be negative");
+  if (f.jvmMem < 0 || f.jvmStack < 0) usage("a heap size cannot be negative");
   if (f.jvmMem > 0 && f.jvmStack > f.jvmMem) {
-    fail("the initial heap (" + std::to_string(f.jvmStack) + " MB) is larger than the maximum heap (" +
+    usage("the initial heap (" + std::to_string(f.jvmStack) + " MB) is larger than the maximum heap (" +
          std::to_string(f.jvmMem) + " MB); java would not start");
   }
   for (const std::string& entry : f.classpath) {
     if (entry.find(':') != std::string::npos) {
-      fail("the class path entry " + quoted(entry) + " contains ':', which separates the entries");
+      usage("the class path entry " + quoted(entry) + " contains ':', which separates the entries");
     }
   }
   checkJvmOptions(kLaunchAppJvmOptionEntryLabel, f.appJvmOptions);

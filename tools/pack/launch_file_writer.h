@@ -7,7 +7,7 @@
 
 namespace velmoran::pack {
 
-// The fields in file order, the counts taken from the lists. Refuses (fail)
+// The fields in file order, the counts taken from the lists. Refuses (usage)
 // what the launcher would misread or cannot start: a version other than 1 to
 // 6, a field the version does not hold, a text longer than
 // kLaunchTextMaxLength or holding a NUL, no main class, an App Name that is

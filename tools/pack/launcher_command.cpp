@@ -1,7 +1,4 @@
 // velmoran-pack launcher: the launcher program with a wrapper tail appended.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <optional>
 
@@ -21,45 +18,75 @@ namespace {
 constexpr const char* kHelp =
     "Usage: velmoran-pack launcher -o OUTPUT --app-name NAME [OPTIONS]\n"
     "\n"
-    "Appends a wrapper tail to a copy of the launcher program. The output is\n"
-    "executable; run it to install and start the application.\n"
+    "Writes a launcher file: a copy of the launcher program followed by the\n"
+    "files it installs and its settings. The output is executable. Users run it\n"
+    "to install the application and start it; the launcher never starts the\n"
+    "application itself, it starts the updater, which starts the application.\n"
     "\n"
-    "Header:\n"
-    "  --app-name NAME          the application's name (no '-' or '/')\n"
-    "  --app-version V          version of the embedded application (offline launcher)\n"
-    "  --jre-version V          version of the embedded JRE\n"
-    "  --gu-version V           version of the embedded updater; without it the file\n"
-    "                           is just a launcher and carries no files\n"
-    "  --min-splash-ms MS       minimum splash time handed to the updater (default 0)\n"
-    "  --public-key HEX         hex DER RSA public key that verifies signed archives\n"
-    "  --public-key-file FILE   the same, read from a file (as 'keygen' writes it)\n"
-    "  --can-override-splash 0|1  allow the splash_image parameter (default 0)\n"
-    "  --install-type TYPE      perm_all (/opt), perm_user (default) or temporary\n"
-    "  --silent-parameter ARG   an argument that makes a run silent\n"
-    "  --java-version N         Java version a system JRE must have\n"
-    "  --update-url URL         base URL of updates, or D to take the update_url\n"
-    "                           parameter (default: none configured)\n"
+    "A version V is 11 digits, compared as numbers, e.g. 00054022298: what the\n"
+    "file carries is installed when no higher version is installed already.\n"
     "\n"
-    "Embedded files (with --gu-version):\n"
-    "  --lzma64 FILE            the LZMA decompressor program (required)\n"
-    "  --splash FILE            the splash PNG (required)\n"
-    "  --cacerts FILE           a CA store that replaces the JRE's (optional)\n"
-    "  --gu-archive FILE        the updater's LZMA-compressed archive (required)\n"
-    "  --jre-archive FILE       the JRE's LZMA-compressed archive (with --jre-version)\n"
-    "  --jre-name NAME          the JRE's name; also sets the jre_name parameter\n"
-    "  --app-archive FILE       the application's archive (with --app-version)\n"
+    "What the file carries:\n"
+    "  --app-name NAME           the application's name; it names the folders it is\n"
+    "                            installed in (no '-' or '/')\n"
+    "  --updater-version V       the version of the embedded updater; without it\n"
+    "                            the file embeds nothing and only starts what is\n"
+    "                            installed\n"
+    "  --updater-archive FILE    the updater: an archive made with 'archive --lzma'\n"
+    "                            holding its jars and its VelmoranLaunch (required\n"
+    "                            with --updater-version)\n"
+    "  --jre-version V           the version of an embedded private JRE\n"
+    "  --jre-archive FILE        the JRE: its folder as 'archive --lzma' writes it\n"
+    "                            (required with --jre-version)\n"
+    "  --jre-name NAME           the JRE's name, as in its folder name (no '-' or\n"
+    "                            '/'; required with --jre-version); also sets the\n"
+    "                            jre_name parameter\n"
+    "  --app-version V           the version of the embedded application (an offline\n"
+    "                            installer); without it the updater fetches it\n"
+    "  --app-archive FILE        the application, as 'archive --lzma' writes it\n"
+    "                            (required with --app-version)\n"
+    "  --splash FILE             the PNG image shown while installing (required with\n"
+    "                            --updater-version)\n"
+    "  --cacerts FILE            a Java CA certificate store (cacerts) that replaces\n"
+    "                            the private JRE's (optional)\n"
+    "  --lzma64 FILE             the LZMA decompressor program carried in the file\n"
+    "                            (default: lzma64 beside this tool)\n"
     "\n"
-    "Other:\n"
-    "  --param NAME=VALUE       a dynamic parameter (repeatable, in order)\n"
-    "  --param-file NAME=FILE   a dynamic parameter whose value is the file's content\n"
-    "  --stub FILE              the launcher program (default: velmoran-launcher\n"
-    "                           beside this tool)\n"
-    "  -o, --output FILE        the launcher file to write\n";
+    "How it installs and starts:\n"
+    "  --install-type TYPE       perm_user: in the user's home folder (default);\n"
+    "                            perm_all: in /opt, for every user; temporary: in\n"
+    "                            the home folder too\n"
+    "  --java-version N          the Java version an installed (system) JRE must\n"
+    "                            have at least to be used, e.g. 8 (default: any)\n"
+    "  --update-url URL          where the updater looks for updates, or D to take\n"
+    "                            the update_url parameter (default: none)\n"
+    "  --public-key HEX          the public key text that 'keygen' prints: archives\n"
+    "                            signed with its private key are checked, altered\n"
+    "                            ones refused\n"
+    "  --public-key-file FILE    the same, read from a file (keygen --public-out)\n"
+    "  --silent-parameter ARG    a command-line argument that makes a run silent (no\n"
+    "                            splash window)\n"
+    "  --min-splash-ms MS        the shortest time the updater keeps the splash on\n"
+    "                            screen, in milliseconds (default 0)\n"
+    "  --can-override-splash 0|1 1 lets the splash_image parameter replace the\n"
+    "                            splash image (default 0)\n"
+    "  --param NAME=VALUE        a parameter, handed to the updater and the\n"
+    "                            application as a property (repeatable, in order);\n"
+    "                            'params' changes them in an existing file\n"
+    "  --param-file NAME=FILE    a parameter whose value is the file's content\n"
+    "\n"
+    "Output:\n"
+    "  -o, --output FILE         the launcher file to write\n"
+    "  --stub FILE               the launcher program (default: velmoran-launcher\n"
+    "                            beside this tool)\n"
+    "\n"
+    "--gu-version and --gu-archive are older names of --updater-version and\n"
+    "--updater-archive.\n";
 
 void checkVersion(const char* what, const std::string& v) {
   if (v.empty()) return;
   if (v.size() > 18 || !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    fail(std::string(what) + " must be decimal digits (at most 18), such as 00054022298; got '" + v + "'");
+    usage(std::string(what) + " must be decimal digits (at most 18), such as 00054022298; got '" + v + "'");
   }
 }
 
@@ -71,14 +98,14 @@ void checkPublicKey(const std::string& hex) {
   const char* expected = "the public key must be the hexadecimal DER text that 'velmoran-pack keygen' prints";
   if (hex.size() % 2 != 0 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) fail(expected);
   const std::vector<unsigned char> der = hexToBytes(hex);
-  const RsaKeyPtr key = loadDEREncodedPublicKey(der.data(), static_cast<int>(der.size()));
+  const RsaKeyPtr key = quietly([&] { return loadDEREncodedPublicKey(der.data(), static_cast<int>(der.size())); });
   if (!key) fail(expected);
   if (key->type != PK_PUBLIC) fail("the key given is a private key; give the public key that 'velmoran-pack keygen' prints");
 }
 
 Param splitParam(const std::string& text) {
   const auto eq = text.find('=');
-  if (eq == std::string::npos || eq == 0) fail("--param needs NAME=VALUE, got '" + text + "'");
+  if (eq == std::string::npos || eq == 0) usage("--param needs NAME=VALUE, got '" + text + "'");
   return {text.substr(0, eq), text.substr(eq + 1)};
 }
 
@@ -90,7 +117,7 @@ std::string trimmed(std::string text) {
 struct Options {
   TailHeader header;
   std::string output, stub;
-  std::optional<std::string> lzma64, splash, cacerts, guArchive, jreArchive, appArchive, jreName;
+  std::optional<std::string> lzma64, splash, cacerts, updaterArchive, jreArchive, appArchive, jreName;
   std::vector<Param> params;
 };
 
@@ -108,7 +135,7 @@ Options parse(const std::vector<std::string>& argv) {
     else if (a.option("--app-name")) o.header.appName = a.value();
     else if (a.option("--app-version")) o.header.appVersion = a.value();
     else if (a.option("--jre-version")) o.header.jreVersion = a.value();
-    else if (a.option("--gu-version")) o.header.guVersion = a.value();
+    else if (a.option("--updater-version") || a.option("--gu-version")) o.header.guVersion = a.value();
     else if (a.option("--min-splash-ms")) o.header.minSplashMs = a.value();
     else if (a.option("--public-key")) o.header.signaturePublicKey = a.value();
     else if (a.option("--public-key-file")) {
@@ -122,7 +149,7 @@ Options parse(const std::vector<std::string>& argv) {
     else if (a.option("--lzma64")) o.lzma64 = a.value();
     else if (a.option("--splash")) o.splash = a.value();
     else if (a.option("--cacerts")) o.cacerts = a.value();
-    else if (a.option("--gu-archive")) o.guArchive = a.value();
+    else if (a.option("--updater-archive") || a.option("--gu-archive")) o.updaterArchive = a.value();
     else if (a.option("--jre-archive")) o.jreArchive = a.value();
     else if (a.option("--jre-name")) o.jreName = a.value();
     else if (a.option("--app-archive")) o.appArchive = a.value();
@@ -132,29 +159,28 @@ Options parse(const std::vector<std::string>& argv) {
       const Bytes content = readWholeFile(p.second);
       o.params.emplace_back(p.first, std::string(content.begin(), content.end()));
     }
-    else fail("unknown argument '" + a.peek() + "' (try --help)");
+    else usage("unknown argument '" + a.peek() + "' (try --help)");
   }
-  if (o.output.empty()) fail("no output file given (-o FILE)");
-  if (o.header.appName.empty()) fail("no application name given (--app-name NAME)");
-  if (o.stub.empty()) o.stub = bundledProgram("velmoran-launcher", "--stub");
+  if (o.output.empty()) usage("no output file given (-o FILE)");
+  if (o.header.appName.empty()) usage("no application name given (--app-name NAME)");
   checkComponentName("application name", o.header.appName);
   checkPublicKey(o.header.signaturePublicKey);
   // The launcher reads anything but these as a default (home folder install,
   // splash override forbidden), so a typo would pass unnoticed until install time.
   const std::string& type = o.header.installType;
   if (type != "perm_all" && type != "perm_user" && type != "temporary") {
-    fail("--install-type must be perm_all, perm_user or temporary; got '" + type + "'");
+    usage("--install-type must be perm_all, perm_user or temporary; got '" + type + "'");
   }
   if (o.header.canOverrideSplash != "0" && o.header.canOverrideSplash != "1") {
-    fail("--can-override-splash must be 0 or 1; got '" + o.header.canOverrideSplash + "'");
+    usage("--can-override-splash must be 0 or 1; got '" + o.header.canOverrideSplash + "'");
   }
   const std::string& ms = o.header.minSplashMs;
   if (ms.empty() || ms.size() > 9 || ms.find_first_not_of("0123456789") != std::string::npos) {
-    fail("--min-splash-ms must be a number of milliseconds; got '" + ms + "'");
+    usage("--min-splash-ms must be a number of milliseconds; got '" + ms + "'");
   }
   checkVersion("--app-version", o.header.appVersion);
   checkVersion("--jre-version", o.header.jreVersion);
-  checkVersion("--gu-version", o.header.guVersion);
+  checkVersion("--updater-version", o.header.guVersion);
   for (const TailHeaderField& field : kTailHeaderFields) {
     checkFieldFits(std::string("header field '") + field.name + "'", o.header.*field.member, field.size);
   }
@@ -167,39 +193,41 @@ Options parse(const std::vector<std::string>& argv) {
 }
 
 const std::string& required(const std::optional<std::string>& file, const char* option, const char* because) {
-  if (!file) fail(std::string(option) + " is required " + because);
+  if (!file) usage(std::string(option) + " is required " + because);
   return *file;
 }
 
 void refuseWithout(const std::optional<std::string>& file, const char* option, const char* needed) {
-  if (file) fail(std::string(option) + " needs " + needed);
+  if (file) usage(std::string(option) + " needs " + needed);
 }
 
 // The embedded files in the positional order the launcher consumes them.
 void appendEntries(Bytes& out, const Options& o) {
   const TailHeader& h = o.header;
   if (h.guVersion.empty()) {
-    refuseWithout(o.lzma64, "--lzma64", "--gu-version");
-    refuseWithout(o.splash, "--splash", "--gu-version");
-    refuseWithout(o.cacerts, "--cacerts", "--gu-version");
-    refuseWithout(o.guArchive, "--gu-archive", "--gu-version");
-    refuseWithout(o.jreArchive, "--jre-archive", "--gu-version");
-    refuseWithout(o.appArchive, "--app-archive", "--gu-version");
+    const char* needed = "--updater-version";
+    refuseWithout(o.lzma64, "--lzma64", needed);
+    refuseWithout(o.splash, "--splash", needed);
+    refuseWithout(o.cacerts, "--cacerts", needed);
+    refuseWithout(o.updaterArchive, "--updater-archive", needed);
+    refuseWithout(o.jreArchive, "--jre-archive", needed);
+    refuseWithout(o.appArchive, "--app-archive", needed);
     return;
   }
-  const char* withGu = "with --gu-version";
-  appendEntry(out, kEntryPlain, "lzma64", readWholeFile(required(o.lzma64, "--lzma64", withGu)));
-  appendEntry(out, kEntryPlain, "nativesplash.png", readWholeFile(required(o.splash, "--splash", withGu)));
+  const char* withUpdater = "with --updater-version";
+  const std::string lzma64 = o.lzma64 ? *o.lzma64 : bundledProgram("lzma64", "--lzma64");
+  appendEntry(out, kEntryPlain, "lzma64", readWholeFile(lzma64));
+  appendEntry(out, kEntryPlain, "nativesplash.png", readWholeFile(required(o.splash, "--splash", withUpdater)));
   appendEntry(out, kEntryPlain, "cacerts", o.cacerts ? readWholeFile(*o.cacerts) : Bytes{});
   appendEntry(out, kEntryPlain, "Velmoran-Velmoran-" + h.guVersion + "-archive.p2.l2",
-              readWholeFile(required(o.guArchive, "--gu-archive", withGu)));
+              readWholeFile(required(o.updaterArchive, "--updater-archive", withUpdater)));
   appendEntry(out, kEntryPlain, "Velmoran-Velmoran-version.txt", Bytes(h.guVersion.begin(), h.guVersion.end()));
 
   if (h.jreVersion.empty()) {
     refuseWithout(o.jreArchive, "--jre-archive", "--jre-version");
   } else {
     const std::string& archive = required(o.jreArchive, "--jre-archive", "with --jre-version");
-    if (!o.jreName) fail("--jre-name is required with --jre-version");
+    if (!o.jreName) usage("--jre-name is required with --jre-version");
     appendEntry(out, kEntryPlain, "Velmoran-" + *o.jreName + "-" + h.jreVersion + "-archive.p2.l2", readWholeFile(archive));
   }
 
@@ -214,11 +242,12 @@ void appendEntries(Bytes& out, const Options& o) {
 
 int runLauncher(const std::vector<std::string>& argv) {
   const Options o = parse(argv);
-  Bytes out = readWholeFile(o.stub);
+  const std::string stub = o.stub.empty() ? bundledProgram("velmoran-launcher", "--stub") : o.stub;
+  Bytes out = readWholeFile(stub);
   const auto tailMarker = allocAndInitMarker();
   const auto paramsMarker = allocAndInitParamsMarker();
   if (findMarkerEnd(out, tailMarker) >= 0 || findMarkerEnd(out, paramsMarker) >= 0) {
-    fail("the stub " + o.stub + " already contains a marker (is it a launcher file rather than the launcher program?)");
+    fail("the stub " + stub + " already contains a marker (is it a launcher file rather than the launcher program?)");
   }
   const std::size_t stubSize = out.size();
 
@@ -240,15 +269,14 @@ int runLauncher(const std::vector<std::string>& argv) {
     fail("an embedded file contains a marker; the launcher would misread this file");
   }
 
-  writeWholeFile(o.output, out);
-  if (chmod(o.output.c_str(), 0755) != 0) fail("cannot make " + o.output + " executable");
+  writeWholeFile(o.output, out, 0755);
   std::printf("Wrote %s (%zu bytes: launcher %zu, tail %zu)\n", o.output.c_str(), out.size(), stubSize,
               out.size() - stubSize);
   return 0;
 }
 
 const CommandRegistration registration{
-    {10, "launcher", "append a wrapper tail to the launcher program", kHelp, runLauncher}};
+    {40, "launcher", "write the launcher file that users run", kHelp, runLauncher}};
 
 }  // namespace
 }  // namespace velmoran::pack

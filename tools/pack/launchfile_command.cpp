@@ -12,9 +12,11 @@ constexpr const char* kHelp =
     "Usage: velmoran-pack launchfile -o FILE --class CLASS [OPTIONS]\n"
     "\n"
     "Writes a launch file: how the launcher starts the Java program of the\n"
-    "version folder it lies in. Name it \"VelmoranLaunch\" at the top of the\n"
-    "archive (the updater's, for the launcher to start it).\n"
+    "version folder it lies in (the java command line: main class, class path,\n"
+    "heap, arguments). Put it as \"VelmoranLaunch\" at the top of the folder\n"
+    "that 'archive' packs for the updater, which the launcher starts.\n"
     "\n"
+    "Options:\n"
     "  -o, --output FILE          the file to write\n"
     "  --format-version N         launch file version 1 to 6 (default 6); the\n"
     "                             options marked (V3) and so on need that version\n"
@@ -44,14 +46,14 @@ constexpr const char* kHelp =
 
 int64_t megabytes(const char* option, const std::string& text) {
   if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) {
-    fail(std::string(option) + " must be a whole number of megabytes; got '" + text + "'");
+    usage(std::string(option) + " must be a whole number of megabytes; got '" + text + "'");
   }
   return std::stoll(text);
 }
 
 int64_t formatVersion(const std::string& text) {
   if (text.size() != 1 || text[0] < '0' || text[0] > '9') {
-    fail("--format-version must be " + std::to_string(kLaunchFileFirstVersion) + " to " +
+    usage("--format-version must be " + std::to_string(kLaunchFileFirstVersion) + " to " +
          std::to_string(kLaunchFileLatestVersion) + "; got '" + text + "'");
   }
   return text[0] - '0';
@@ -79,10 +81,10 @@ int runLaunchfile(const std::vector<std::string>& argv) {
     else if (a.option("--pre-uninstall-class")) f.preUninstallClass = a.value();
     else if (a.option("--jvm-option")) f.appJvmOptions.push_back(a.value());
     else if (a.flag("--must-fork")) f.mustFork = true;
-    else fail("unknown argument '" + a.peek() + "' (try --help)");
+    else usage("unknown argument '" + a.peek() + "' (try --help)");
   }
-  if (output.empty()) fail("no output file given (-o FILE)");
-  if (f.mainClass.empty()) fail("no main class given (--class CLASS)");
+  if (output.empty()) usage("no output file given (-o FILE)");
+  if (f.mainClass.empty()) usage("no main class given (--class CLASS)");
   const Bytes bytes = writeLaunchFile(f);
   writeWholeFile(output, bytes);
   std::printf("Wrote %s (%zu bytes, launch file version %d)\n", output.c_str(), bytes.size(),
@@ -91,7 +93,7 @@ int runLaunchfile(const std::vector<std::string>& argv) {
 }
 
 const CommandRegistration registration{
-    {24, "launchfile", "write a launch file (VelmoranLaunch)", kHelp, runLaunchfile}};
+    {20, "launchfile", "write the launch file (VelmoranLaunch) that starts java", kHelp, runLaunchfile}};
 
 }  // namespace
 }  // namespace velmoran::pack

@@ -16,6 +16,7 @@ constexpr const char* kHelp =
     "reads it as VLApps/JRE-LastSuccessfulOptions-<JRE version folder> in the\n"
     "application's master folder.\n"
     "\n"
+    "Options:\n"
     "  -o, --output FILE   the file to write\n"
     "Every other argument is a JVM option; after '--' every argument is one.\n";
 
@@ -29,14 +30,14 @@ int runLso(const std::vector<std::string>& argv) {
     else if (a.option("-o") || a.option("--output")) output = a.value();
     else lso.options.push_back(a.next());
   }
-  if (output.empty()) fail("no output file given (-o FILE)");
+  if (output.empty()) usage("no output file given (-o FILE)");
   const Bytes bytes = writeLsoFile(lso);
   writeWholeFile(output, bytes);
   std::printf("Wrote %s (%zu JVM options)\n", output.c_str(), lso.options.size());
   return 0;
 }
 
-const CommandRegistration registration{{26, "lso", "write an LSO file (extra JVM options)", kHelp, runLso}};
+const CommandRegistration registration{{30, "lso", "write an LSO file (extra JVM options for one JRE)", kHelp, runLso}};
 
 }  // namespace
 }  // namespace velmoran::pack

@@ -11,12 +11,17 @@ constexpr const char* kHelp =
     "Usage: velmoran-pack sign --key PRIVATE_KEY_FILE (--digest HEX | --file FILE\n"
     "                          [--offset N] [--length N])\n"
     "\n"
-    "Prints, as hex, the RSA-PSS signature (\"mixed\" hash, 64-byte salt) of a\n"
-    "64-byte \"mixed\" digest: the signature text of an archive's signature block.\n"
+    "Prints, as hex, the signature that 'archive --sign' puts into a signed\n"
+    "archive: RSA-PSS over the 64-byte \"mixed\" digest (SHA-256 then Keccak-256)\n"
+    "of the signed bytes, with a 64-byte salt. For signing archives written by\n"
+    "other tools; 'verify' checks the result.\n"
+    "\n"
+    "Options:\n"
     "  --key FILE     the private key made by 'velmoran-pack keygen'\n"
-    "  --digest HEX   the digest to sign, 128 hex digits\n"
-    "  --file FILE    sign the digest of FILE's bytes instead; --offset and\n"
-    "                 --length choose a range (default: the whole file)\n";
+    "  --digest HEX   the digest to sign, 128 hex digits ('hash' prints it)\n"
+    "  --file FILE    sign the digest of FILE's bytes instead\n"
+    "  --offset N     with --file: start N bytes into the file (default 0)\n"
+    "  --length N     with --file: sign N bytes (default: to the end)\n";
 
 int runSign(const std::vector<std::string>& argv) {
   Args a(argv);
@@ -26,17 +31,17 @@ int runSign(const std::vector<std::string>& argv) {
     if (a.option("--key")) {
       keyFile = a.value();
     } else if (!source.takeOption(a)) {
-      fail("unexpected argument '" + a.peek() + "'");
+      usage("unexpected argument '" + a.peek() + "' (try --help)");
     }
   }
-  if (keyFile.empty()) fail("no key given (--key FILE)");
+  if (keyFile.empty()) usage("no key given (--key FILE)");
   const Digest digest = source.resolve();
   std::printf("%s\n", signDigestHex(keyFile, digest).c_str());
   return 0;
 }
 
 const CommandRegistration registration{
-    {50, "sign", "sign a mixed digest the way archives are signed", kHelp, runSign}};
+    {80, "sign", "sign a digest the way signed archives are signed", kHelp, runSign}};
 
 }  // namespace
 }  // namespace velmoran::pack

@@ -50,9 +50,14 @@ std::vector<unsigned char> exportKey(rsa_key* key, int type) {
   return der;
 }
 
+// The hash's set-up prints its own warning on failure; ours says it instead.
+bool quietInitHash(hash_state& md) {
+  return quietly([&] { return initHash(md); });
+}
+
 uint64_t parseCount(const std::string& option, const std::string& text) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 18) {
-    fail(option + " needs a byte count, got '" + text + "'");
+    usage(option + " needs a byte count, got '" + text + "'");
   }
   return std::stoull(text);
 }
@@ -75,12 +80,12 @@ bool DigestSource::takeOption(Args& args) {
 }
 
 Digest DigestSource::resolve() const {
-  if (digestHex.empty() == file.empty()) fail("give exactly one of --digest HEX and --file FILE");
+  if (digestHex.empty() == file.empty()) usage("give exactly one of --digest HEX and --file FILE");
   if (!file.empty()) return mixedDigestOfFile(file, offset, length);
   Digest digest{};
   const std::vector<unsigned char> bytes = hexToBytes(digestHex);
   if (digestHex.size() != 2 * digest.size() || bytes.size() != digest.size()) {
-    fail("--digest needs 128 hex digits (a 64-byte mixed digest)");
+    usage("--digest needs 128 hex digits (a 64-byte mixed digest)");
   }
   std::copy(bytes.begin(), bytes.end(), digest.begin());
   return digest;
@@ -101,7 +106,7 @@ KeyPair makeKeyPair(int bits) {
 
 Digest mixedDigestOf(std::span<const unsigned char> bytes) {
   hash_state md;
-  if (!initHash(md)) fail("cannot register the mixed hash");
+  if (!quietInitHash(md)) fail("cannot register the mixed hash");
   for (std::size_t at = 0; at < bytes.size(); at += kPieceSize) {
     const std::size_t piece = std::min(kPieceSize, bytes.size() - at);
     if (!updateHash(md, bytes.data() + at, static_cast<int>(piece))) fail("hashing failed");
@@ -120,7 +125,7 @@ Digest mixedDigestOfFile(const std::string& path, uint64_t offset, std::optional
   }
   if (fseeko(in.get(), static_cast<off_t>(offset), SEEK_SET) != 0) fail("cannot seek in " + path);
   hash_state md;
-  if (!initHash(md)) fail("cannot register the mixed hash");
+  if (!quietInitHash(md)) fail("cannot register the mixed hash");
   std::vector<unsigned char> buffer(kPieceSize);
   uint64_t left = length.value_or(UINT64_MAX);
   while (left > 0) {
@@ -142,7 +147,7 @@ std::string signDigestHex(const std::vector<unsigned char>& privateDer, const Di
   const int prng = systemPrng();
   hash_state md;
   // Registers the descriptors the padding runs on.
-  if (!initHash(md)) fail("cannot register the mixed hash");
+  if (!quietInitHash(md)) fail("cannot register the mixed hash");
   prng_state state{};
   std::vector<unsigned char> sig(1024);
   unsigned long length = sig.size();
@@ -151,7 +156,7 @@ std::string signDigestHex(const std::vector<unsigned char>& privateDer, const Di
   if (err != CRYPT_OK) fail(std::string("cannot sign: ") + error_to_string(err));
   sig.resize(length);
   // What we hand out must pass the launcher's own check.
-  if (!verifySignature(sig.data(), static_cast<int>(sig.size()), digest.data(), key.get())) {
+  if (!quietly([&] { return verifySignature(sig.data(), static_cast<int>(sig.size()), digest.data(), key.get()); })) {
     fail("the signature does not verify with the key");
   }
   return bytesToHex(sig.data(), sig.size());

@@ -20,7 +20,7 @@ struct KeyPair {
   std::vector<unsigned char> publicDer;   // SubjectPublicKeyInfo, what the tail header carries as hex
 };
 
-// A fresh key pair from the system's random source. Fails (UsageError) on error.
+// A fresh key pair from the system's random source. Fails (exit 1) on error.
 KeyPair makeKeyPair(int bits = 2048);
 
 Digest mixedDigestOf(std::span<const unsigned char> bytes);

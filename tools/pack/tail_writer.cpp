@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "archive/container.h"
 #include "cli.h"
@@ -10,25 +11,34 @@
 
 namespace velmoran::pack {
 
+std::optional<std::string> fieldFault(const std::string& what, const std::string& value, std::size_t readerSize) {
+  return lengthFault(what, value, readerSize - 2);
+}
+
+std::optional<std::string> lengthFault(const std::string& what, const std::string& value, std::size_t maxLength) {
+  if (value.find('\0') != std::string::npos) return what + " must not contain a NUL byte";
+  if (value.size() > maxLength) {
+    return what + " is " + std::to_string(value.size()) + " characters long; the launcher reads at most " +
+           std::to_string(maxLength);
+  }
+  return std::nullopt;
+}
+
 void checkFieldFits(const std::string& what, const std::string& value, std::size_t readerSize) {
-  checkFieldLength(what, value, readerSize - 2);
+  if (const auto fault = fieldFault(what, value, readerSize)) usage(*fault);
 }
 
 void checkFieldLength(const std::string& what, const std::string& value, std::size_t maxLength) {
-  if (value.find('\0') != std::string::npos) fail(what + " must not contain a NUL byte");
-  if (value.size() > maxLength) {
-    fail(what + " is " + std::to_string(value.size()) + " characters long; the launcher reads at most " +
-         std::to_string(maxLength));
-  }
+  if (const auto fault = lengthFault(what, value, maxLength)) usage(*fault);
 }
 
 void checkComponentName(const std::string& what, const std::string& name) {
   if (name.size() > kMaxPathLength) {
-    fail(what + " is " + std::to_string(name.size()) + " characters long; the launcher takes at most " +
-         std::to_string(kMaxPathLength));
+    usage(what + " is " + std::to_string(name.size()) + " characters long; the launcher takes at most " +
+          std::to_string(kMaxPathLength));
   }
   if (name.find_first_of("-/") != std::string::npos || name == "." || name == "..") {
-    fail(what + " '" + name + "' must not contain '-' or '/'");
+    usage(what + " '" + name + "' must not contain '-' or '/'");
   }
 }
 
@@ -60,13 +70,13 @@ Bytes buildParamsArea(const std::vector<Param>& params) {
     // The launcher decodes splash_image without skipping line breaks; any text
     // that is not plain Base64 leaves it with no image or a garbled one.
     if (name == "splash_image" && !isPlainBase64(value)) {
-      fail("parameter splash_image must be Base64 on one line (as 'base64 -w0' writes it)");
+      usage("parameter splash_image must be Base64 on one line (as 'base64 -w0' writes it)");
     }
     appendField(area, name);
     appendField(area, value);
   }
   if (area.size() > kParamsAreaSize) {
-    fail("the parameters take " + std::to_string(area.size()) + " bytes; the Params area holds " +
+    usage("the parameters take " + std::to_string(area.size()) + " bytes; the Params area holds " +
          std::to_string(kParamsAreaSize));
   }
   area.resize(kParamsAreaSize, '\0');

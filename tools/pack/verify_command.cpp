@@ -13,12 +13,17 @@ constexpr const char* kHelp =
     "                            --signature HEX (--digest HEX | --file FILE\n"
     "                            [--offset N] [--length N])\n"
     "\n"
-    "Checks an RSA-PSS signature over a \"mixed\" digest with the launcher's own\n"
-    "verification. Exits 0 and prints \"valid\" when it holds, else exits 1.\n"
-    "  --public-key HEX        the public key text (as printed by keygen)\n"
-    "  --public-key-file FILE  a file holding that text\n"
-    "  --signature HEX         the signature text\n"
-    "  --digest HEX | --file FILE [--offset N] [--length N]   as for 'sign'\n";
+    "Checks a signature (as 'sign' prints it) the way the launcher checks signed\n"
+    "archives, with the launcher's own code. Prints \"valid\" and exits 0 when it\n"
+    "holds; prints \"invalid\" and exits 1 when it does not.\n"
+    "\n"
+    "Options:\n"
+    "  --public-key HEX        the public key text that 'keygen' prints\n"
+    "  --public-key-file FILE  a file holding that text (keygen --public-out)\n"
+    "  --signature HEX         the signature, as hex\n"
+    "  --digest HEX            the signed digest, 128 hex digits ('hash' prints it)\n"
+    "  --file FILE             check the digest of FILE's bytes instead\n"
+    "  --offset N, --length N  with --file: the range of bytes, as for 'sign'\n";
 
 std::string trimmed(const std::vector<unsigned char>& bytes) {
   std::string text(bytes.begin(), bytes.end());
@@ -38,17 +43,17 @@ int runVerify(const std::vector<std::string>& argv) {
     } else if (a.option("--signature")) {
       signatureHex = a.value();
     } else if (!source.takeOption(a)) {
-      fail("unexpected argument '" + a.peek() + "'");
+      usage("unexpected argument '" + a.peek() + "' (try --help)");
     }
   }
-  if (keyHex.empty()) fail("no public key given (--public-key HEX or --public-key-file FILE)");
-  if (signatureHex.empty()) fail("no signature given (--signature HEX)");
+  if (keyHex.empty()) usage("no public key given (--public-key HEX or --public-key-file FILE)");
+  if (signatureHex.empty()) usage("no signature given (--signature HEX)");
   const Digest digest = source.resolve();
   const std::vector<unsigned char> der = hexToBytes(keyHex);
-  const RsaKeyPtr key = loadDEREncodedPublicKey(der.data(), static_cast<int>(der.size()));
+  const RsaKeyPtr key = quietly([&] { return loadDEREncodedPublicKey(der.data(), static_cast<int>(der.size())); });
   if (!key) fail("the public key text is not an RSA key");
   const std::vector<unsigned char> sig = hexToBytes(signatureHex);
-  if (!verifySignature(sig.data(), static_cast<int>(sig.size()), digest.data(), key.get())) {
+  if (!quietly([&] { return verifySignature(sig.data(), static_cast<int>(sig.size()), digest.data(), key.get()); })) {
     std::printf("invalid\n");
     return 1;
   }
@@ -57,7 +62,7 @@ int runVerify(const std::vector<std::string>& argv) {
 }
 
 const CommandRegistration registration{
-    {55, "verify", "check a signature the way the launcher checks archives", kHelp, runVerify}};
+    {90, "verify", "check a signature the way the launcher checks archives", kHelp, runVerify}};
 
 }  // namespace
 }  // namespace velmoran::pack
