@@ -1,15 +1,16 @@
 """Shared pieces of the whole-run benchmarks (first_install.sh, just_run.sh,
 memory.sh).
 
-Each benchmark has two halves. The first, outside the sandbox, builds its
-inputs into a work folder with velmoran-pack and the end-to-end Builder
-(tests/e2e/installs.py). The second runs in scripts/sandbox.sh, so the
-launcher installs into a home folder of its own; it sees only the work
-folder (the build tree may lie under the real home folder, which the sandbox
-hides), and imports this file from there.
+Each benchmark has two halves (bench/whole_run.sh). The first, outside the
+sandbox, builds its inputs into a work folder with velmoran-pack and the
+end-to-end Builder (tests/e2e/installs.py). The second runs in
+scripts/sandbox.sh, so the launcher installs into a home folder of its own;
+it uses only the work folder (the build tree may lie under the real home
+folder, which the sandbox hides), and imports this file from there.
 """
 
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -26,14 +27,17 @@ MIB = 2 ** 20
 
 # --- outside the sandbox: inputs ---------------------------------------------
 
-def use_build(source, build):
-    """Points the end-to-end helpers at this build; returns (harness, installs)."""
+def outside():
+    """The arguments of the half outside the sandbox (whole_run.sh): points
+    the end-to-end helpers at the build and returns (work folder, harness,
+    installs, the script's own arguments)."""
+    source, build, work, *rest = sys.argv[1:]
     os.environ["VELMORAN_BUILD_DIR"] = build
     os.environ["VELMORAN_SOURCE_DIR"] = source
     sys.path.insert(0, os.path.join(source, "tests", "e2e"))
     import harness
     import installs
-    return harness, installs
+    return work, harness, installs, rest
 
 
 def write(path, data, mode=None):
@@ -104,6 +108,15 @@ def mib(path):
 
 # --- inside the sandbox: runs and timing -------------------------------------
 
+def inside():
+    """The arguments of the sandboxed half (whole_run.sh): (work folder, the
+    script's own arguments). No run connects to a display: without one the
+    splash stays off, in every contender alike."""
+    os.environ.pop("DISPLAY", None)
+    work, *rest = sys.argv[1:]
+    return work, rest
+
+
 def shared_dir():
     """Where a per-user install goes, as the launcher finds it."""
     import pwd
@@ -138,16 +151,22 @@ def run(cmd, ok=(0,), capture=False):
 def compare(contenders, runs):
     """Times each contender runs times, the contenders taking turns so that a
     busy machine weighs on all alike. A contender is (label, before, cmd, ok,
-    capture): before() prepares a run and is not timed. Returns label -> times."""
+    capture): before() prepares a run and is not timed. Returns label -> wall
+    times, and label -> processor times (user and system, of cmd and every
+    process it waited for), in seconds."""
     times = {label: [] for label, *_ in contenders}
+    cpu = {label: [] for label, *_ in contenders}
     for _ in range(runs):
         for label, before, cmd, ok, capture in contenders:
             if before:
                 before()
+            used = resource.getrusage(resource.RUSAGE_CHILDREN)
             start = time.perf_counter()
             run(cmd, ok, capture)
             times[label].append(time.perf_counter() - start)
-    return times
+            now = resource.getrusage(resource.RUSAGE_CHILDREN)
+            cpu[label].append(now.ru_utime + now.ru_stime - used.ru_utime - used.ru_stime)
+    return times, cpu
 
 
 def line(label, times, baseline=None, goal=None, unit=1000, unit_name="ms"):

@@ -11,22 +11,14 @@
 # (default 3) runs each.
 # Goal: at most 16 MB (15.3 MiB) for both payloads.
 # Needs OpenJDK 17 (jlink).
-set -euo pipefail
-src=$(cd "$(dirname "$0")/.." && pwd)
-build=$(realpath "${1:-$src/build}")
+source "$(dirname "$0")/whole_run.sh"
 runs=${RUNS:-3}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir "$work/home" "$work/opt"
-cp "$src/bench/bench_support.py" "$work/"
 jre=$(bash "$src/scripts/jlink-jre.sh" "$build/jlink-jre")
 
-/usr/bin/python3 - "$src" "$build" "$work" "$jre" <<'PY'
-import os, sys
-src, build, work, jre = sys.argv[1:]
-sys.path.insert(0, os.path.join(src, "bench"))
+outside "$jre" <<'PY'
+import os
 import bench_support as b
-harness, installs = b.use_build(src, build)
+work, harness, installs, (jre,) = b.outside()
 updater = b.updater_tree(harness, os.path.join(work, "updater"))
 app = b.app_tree(harness, os.path.join(work, "app"))
 small = b.copy_tree(jre, os.path.join(work, "jre"))
@@ -37,15 +29,15 @@ builder = installs.Builder(work)
 for name, tree in (("small", small), ("large", large)):
     path = b.offline_launcher(builder, name + ".bin", tree, updater, app)
     os.rename(os.path.join(work, os.path.basename(tree) + ".p2.l2"), os.path.join(work, name + ".p2.l2"))
-    print(f"{name}: launcher file {b.mib(path):.1f} MiB, JRE archive {b.mib(os.path.join(work, name + '.p2.l2')):.1f} MiB")
+    archive = os.path.join(work, name + ".p2.l2")
+    print(f"{name}: launcher file {b.mib(path):.1f} MiB, JRE archive {b.mib(archive):.1f} MiB")
 PY
 
-"$src/scripts/sandbox.sh" "$work/home" "$work/opt" "$work" /usr/bin/python3 - "$work" "$runs" <<'PY'
+inside "$runs" <<'PY'
 import os, sys
-work, runs = sys.argv[1], int(sys.argv[2])
-sys.path.insert(0, work)
 import bench_support as b
-os.environ.pop("DISPLAY", None)
+work, (runs,) = b.inside()
+runs = int(runs)
 goal_kib = 16e6 / 1024
 
 def worst(cmd, before=None):
