@@ -12,7 +12,8 @@ namespace velmoran {
 namespace {
 
 constexpr std::size_t kInputBufferSize = 256 * 1024;
-constexpr std::size_t kOutputBufferSize = 1024 * 1024;
+// The tail decoder copies this on into its own chunks: a larger buffer only costs memory.
+constexpr std::size_t kOutputBufferSize = 256 * 1024;
 
 const char* describe(lzma_ret ret) {
   switch (ret) {

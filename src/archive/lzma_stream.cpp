@@ -9,11 +9,14 @@
 namespace velmoran {
 namespace {
 
-constexpr std::size_t kChunkSize = 1 << 20;
+// With the 8 MiB dictionary this keeps a run's anonymous memory under 16 MB;
+// 1 MiB chunks decoded no faster (bench/memory.sh, bench/extract.sh).
+constexpr std::size_t kChunkSize = 256 * 1024;
 // The reader holds two chunks (one behind for the lagging hash), the decoder
 // fills one, and the rest let it run ahead.
 constexpr int kChunkCount = 6;
 constexpr std::size_t kReadAhead = 64 * 1024;
+static_assert(kReadAhead < kChunkSize, "the bytes read ahead must lie in the chunks kept for the hash");
 
 }  // namespace
 
