@@ -13,6 +13,10 @@ namespace {
 
 constexpr std::size_t kInputBufferSize = 256 * 1024;
 constexpr std::size_t kOutputBufferSize = 1024 * 1024;
+// The decoder reserves the dictionary the header asks for, up to 4 GiB. The
+// tail's archives use 8 MiB and the largest preset of the common LZMA tools
+// 64 MiB; a header asking for more than this is refused, not reserved.
+constexpr uint64_t kDecoderMemoryLimit = 256u << 20;
 
 const char* describe(lzma_ret ret) {
   switch (ret) {
@@ -34,7 +38,7 @@ struct StreamEnd {
 
 std::optional<std::string> decodeLzmaAlone(const LzmaInput& input, const LzmaOutput& output) {
   lzma_stream strm = LZMA_STREAM_INIT;
-  const lzma_ret init = lzma_alone_decoder(&strm, UINT64_MAX);
+  const lzma_ret init = lzma_alone_decoder(&strm, kDecoderMemoryLimit);
   if (init != LZMA_OK) return std::string(describe(init));
   const std::unique_ptr<lzma_stream, StreamEnd> guard(&strm);
 
