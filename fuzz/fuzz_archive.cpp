@@ -1,44 +1,49 @@
-// Fuzz target: an archive's entries as extraction and inspect read them,
-// headers through the container reader, data skipped, and the signature
-// block read again where its signed length points.
-#include <sys/types.h>
-
+// Fuzz target: an archive file as a downloaded JRE archive is handled: its
+// signature checked before anything is written, then extracted into a fresh
+// folder with the signature checked again, as extraction does. The key is
+// the one the seed archives were signed with, so their signatures hold and
+// the accepting paths are reached too.
 #include <cstdint>
-#include <cstdio>
-#include <string_view>
+#include <optional>
+#include <string>
 #include <vector>
 
-#include "archive/container.h"
+#include "archive/extract.h"
+#include "archive/signature.h"
+#include "archive/signature_check.h"
+#include "fuzz_support.h"
+#include "util/encoding.h"
+#include "util/fields.h"
+#include "util/file.h"
+
+namespace {
+
+velmoran::RsaKeyPtr seedKey;
+
+velmoran::RsaKeyPtr loadSeedKey() {
+  const std::string path = std::string(VELMORAN_FUZZ_DIR) + "/corpus/seed-signing.pub";
+  velmoran::FilePtr file = velmoran::openFile(path.c_str(), "rb");
+  if (!file) return nullptr;
+  const std::vector<unsigned char> der = velmoran::hexToBytes(velmoran::readString(file.get(), "key", 8192));
+  return velmoran::loadDEREncodedPublicKey(der.data(), static_cast<int>(der.size()));
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Over-long fields are reported on the console.
-  std::freopen("/dev/null", "w", stdout);
+  velmoran::fuzz::prepare();
+  seedKey = loadSeedKey();
+  if (!seedKey) std::fprintf(stderr, "fuzz_archive: no seed key; signed archives are all refused\n");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::vector<unsigned char> bytes(data, data + size);
-  FILE* in = fmemopen(bytes.data(), bytes.size(), "rb");
-  if (in == nullptr) return 0;
-  const auto total = static_cast<int64_t>(size);
-  // Every header consumes at least its type field's byte, so this ends.
-  for (;;) {
-    const int64_t before = ftello(in);
-    const velmoran::EntryHeader entry = velmoran::readEntryHeader(in);
-    if (entry.end || entry.cut != velmoran::CutField::kNone) break;
-    if (ftello(in) <= before) __builtin_trap();
-    if (entry.signature) {
-      const int64_t at = entry.signature->signedLength;
-      if (at >= 0 && at < total && fseeko(in, static_cast<off_t>(at), SEEK_SET) == 0) {
-        velmoran::rereadSignatureBlock(in);
-      }
-      break;
-    }
-    if (entry.isFolder()) continue;
-    if (entry.length < 0 || entry.length > total - ftello(in)) break;
-    fseeko(in, static_cast<off_t>(entry.length), SEEK_CUR);
-  }
-  velmoran::isUnsafeEntryPath(std::string_view(reinterpret_cast<const char*>(data), size));
-  std::fclose(in);
+  const velmoran::fuzz::Scratch scratch;
+  const std::string archive = scratch.writeInput("archive.p2", data, size);
+  velmoran::fuzz::untilRunEnds([&] {
+    velmoran::verifyArchiveFile(archive, seedKey.get());
+    // No unpack200: nothing is started, and a pack200 entry ends the run.
+    velmoran::extractArchive(std::nullopt, archive, scratch.out(), seedKey.get());
+  });
   return 0;
 }

@@ -6,11 +6,11 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "util/encoding.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // hexToBytes reports an area that is too small on the console.
-  std::freopen("/dev/null", "w", stdout);
+  velmoran::fuzz::prepare();
   return 0;
 }
 

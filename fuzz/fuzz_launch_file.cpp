@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "launch/launch_file.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Over-long fields print a warning each; keep the console out of the way.
-  std::freopen("/dev/null", "w", stdout);
+  velmoran::fuzz::prepare();
   return 0;
 }
 

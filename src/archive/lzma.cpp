@@ -14,6 +14,10 @@ namespace {
 constexpr std::size_t kInputBufferSize = 256 * 1024;
 // The tail decoder copies this on into its own chunks: a larger buffer only costs memory.
 constexpr std::size_t kOutputBufferSize = 256 * 1024;
+// The decoder reserves the dictionary the header asks for, up to 4 GiB. The
+// tail's archives use 8 MiB and the largest preset of the common LZMA tools
+// 64 MiB; a header asking for more than this is refused, not reserved.
+constexpr uint64_t kDecoderMemoryLimit = 256u << 20;
 
 const char* describe(lzma_ret ret) {
   switch (ret) {
@@ -35,7 +39,7 @@ struct StreamEnd {
 
 std::optional<std::string> decodeLzmaAlone(const LzmaInput& input, const LzmaOutput& output) {
   lzma_stream strm = LZMA_STREAM_INIT;
-  const lzma_ret init = lzma_alone_decoder(&strm, UINT64_MAX);
+  const lzma_ret init = lzma_alone_decoder(&strm, kDecoderMemoryLimit);
   if (init != LZMA_OK) return std::string(describe(init));
   const std::unique_ptr<lzma_stream, StreamEnd> guard(&strm);
 

@@ -87,7 +87,9 @@ void RsaKeyDeleter::operator()(rsa_key* key) const {
 RsaKeyPtr loadDEREncodedPublicKey(const unsigned char* der, int count) {
   ltc_mp = ltm_desc;
   auto* key = new rsa_key{};
-  if (count < 0 || rsa_import(der, static_cast<unsigned long>(count), key) != CRYPT_OK) {
+  // No bytes at all (a key text with no hex digits) would trip libtomcrypt's
+  // argument check, which aborts the process instead of failing the import.
+  if (count <= 0 || der == nullptr || rsa_import(der, static_cast<unsigned long>(count), key) != CRYPT_OK) {
     // rsa_import releases what it allocated on failure.
     delete key;
     std::fputs("ERROR - unable to import public key.\n", stdout);

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <vector>
 
 #include "archive/extract.h"
@@ -12,6 +11,7 @@
 #include "launch/jre.h"
 #include "launch/launch.h"
 #include "launch/spawner.h"
+#include "launcher/version_file.h"
 #include "net/download.h"
 #include "splash/splash.h"
 #include "util/exit.h"
@@ -27,7 +27,6 @@ constexpr const char* kOnlineSection = "Setting up online JRE";
 constexpr const char* kAdoptedVersion = "00000000000";
 // Longer chains are taken for a loop: the candidate is then no JRE.
 constexpr int kMaxLinksFollowed = 40;
-constexpr std::size_t kMaxVersionLength = 50;
 
 void regenerateClassDataArchive(const std::string& jreFolder) {
   SpawnerPtr spawner = createSpawner();
@@ -198,35 +197,6 @@ bool download(const TailRun& run, const std::string& url, const std::string& des
   logError("%s", message);
   discardFolder(temporary);
   endRun(1);
-}
-
-// Reads the version text: up to the first blank or line end, at most 50
-// characters, and nothing but digits (it becomes part of folder names and URLs).
-std::string readDownloadedVersion(const std::string& path) {
-  std::string version;
-  FilePtr file = openForReading(path);
-  if (!file) logMessage("[JREDownload] ************************** Unable to open version file! [%d]", errno);
-  logMessage("[JREDownload] Extracting version: ");
-  for (int c; file && (c = std::fgetc(file.get())) != EOF;) {
-    logMessage("%c", c);
-    if (c == '\r' || c == '\n' || c == ' ') {
-      logMessage("\n[JREDownload] Spaces in version file, assuming EOF\n");
-      break;
-    }
-    version += static_cast<char>(c);
-    if (version.size() > kMaxVersionLength) {
-      logMessage("\n[JREDownload] Version invalid (too long)\n");
-      endRun(1);
-    }
-  }
-  logMessage("\n");
-  file.reset();
-  logMessage("[JREDownload] JRE Version is %s\n", version.c_str());
-  if (!version.empty() && !isVersionNumber(version)) {
-    logError("[JREDownload] The JRE version %s from the server is not a version number\n", version.c_str());
-    endRun(1);
-  }
-  return version;
 }
 
 std::string downloadJre(TailRun& run, const UpdaterFiles& updater) {

@@ -241,6 +241,11 @@ XImagePtr xorg_load_image_from_png(const char* path, uint64_t* width, uint64_t* 
   } else if ((job.info = png_create_info_struct(job.png)) == nullptr) {
     std::printf("[HttpDownloader] Failed to create PNG info struct: %s\n", path);
   } else {
+#ifdef VELMORAN_FUZZ
+    // Mutated inputs seldom keep their checksums; fuzzing gets past them to the pixels.
+    png_set_crc_action(job.png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+    png_set_option(job.png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+#endif
     decoded = decode(job, width, height);
   }
   png_destroy_read_struct(&job.png, &job.info, nullptr);

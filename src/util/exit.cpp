@@ -5,10 +5,21 @@
 
 namespace velmoran {
 
+#ifdef VELMORAN_FUZZ
+namespace {
+EndRunHook endRunHook = nullptr;
+}  // namespace
+
+void setEndRunHookForFuzzing(EndRunHook hook) { endRunHook = hook; }
+#endif
+
 // _Exit rather than exit: the splash threads may still be repainting, and
 // static destructors must not run underneath them. Every record is already
 // flushed, so nothing is lost.
 void endRun(int status) {
+#ifdef VELMORAN_FUZZ
+  if (endRunHook != nullptr) endRunHook(status);
+#endif
   std::fflush(nullptr);
   std::_Exit(status);
 }

@@ -7,4 +7,13 @@ namespace velmoran {
 // given status. Logs nothing of its own.
 [[noreturn]] void endRun(int status);
 
+#ifdef VELMORAN_FUZZ
+// Fuzz builds only (the shipped programs are never built with it): endRun
+// first calls the hook, which hands control back to the fuzz target by
+// throwing, so one bad input does not end the fuzzing process. A hook that
+// returns lets the run end as usual.
+using EndRunHook = void (*)(int status);
+void setEndRunHookForFuzzing(EndRunHook hook);
+#endif
+
 }  // namespace velmoran

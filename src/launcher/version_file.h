@@ -1,0 +1,14 @@
+// The JRE version file downloaded from the update server.
+#pragma once
+
+#include <string>
+
+namespace velmoran {
+
+// Reads the version text: up to the first blank or line end, at most 50
+// characters, and nothing but digits (it becomes part of folder names and
+// URLs); empty when the file is empty or cannot be opened. A longer text, or
+// one that is not a number, ends the run with status 1.
+std::string readDownloadedVersion(const std::string& path);
+
+}  // namespace velmoran
