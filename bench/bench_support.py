@@ -97,7 +97,8 @@ def offline_launcher(builder, name, jre, updater, app, sign=True):
     """A launcher file carrying the three archives (made from folders) and,
     when signing, the public key that checks them."""
     def archive(tree):
-        return builder.archive(tree, os.path.basename(tree) + ("" if sign else "-unsigned") + ".p2.l2", sign)
+        return builder.archive(tree, os.path.basename(tree) + ("" if sign else "-unsigned") + ".p2.l2",
+                               "signing" if sign else None)
     return builder.launcher(name, app_name=APP_NAME, updater=archive(updater), jre=archive(jre), app=archive(app),
                             key=sign)
 
