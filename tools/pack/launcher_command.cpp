@@ -7,7 +7,7 @@
 #include "bundled.h"
 #include "cli.h"
 #include "launcher/tail.h"
-#include "layout.h"
+#include "launcher_file.h"
 #include "net/update_url.h"
 #include "tail_writer.h"
 #include "util/encoding.h"
@@ -201,9 +201,13 @@ void refuseWithout(const std::optional<std::string>& file, const char* option, c
   if (file) usage(std::string(option) + " needs " + needed);
 }
 
-// The embedded files in the positional order the launcher consumes them.
-void appendEntries(Bytes& out, const Options& o) {
+// The files the header's versions call for; refuses the ones it leaves out.
+LauncherContents contents(const Options& o) {
   const TailHeader& h = o.header;
+  LauncherContents c;
+  c.header = h;
+  c.stub = o.stub.empty() ? bundledProgram("velmoran-launcher", "--stub") : o.stub;
+  c.params = o.params;
   if (h.guVersion.empty()) {
     const char* needed = "--updater-version";
     refuseWithout(o.lzma64, "--lzma64", needed);
@@ -212,66 +216,34 @@ void appendEntries(Bytes& out, const Options& o) {
     refuseWithout(o.updaterArchive, "--updater-archive", needed);
     refuseWithout(o.jreArchive, "--jre-archive", needed);
     refuseWithout(o.appArchive, "--app-archive", needed);
-    return;
+    return c;
   }
   const char* withUpdater = "with --updater-version";
-  const std::string lzma64 = o.lzma64 ? *o.lzma64 : bundledProgram("lzma64", "--lzma64");
-  appendEntry(out, kEntryPlain, "lzma64", readWholeFile(lzma64));
-  appendEntry(out, kEntryPlain, "nativesplash.png", readWholeFile(required(o.splash, "--splash", withUpdater)));
-  appendEntry(out, kEntryPlain, "cacerts", o.cacerts ? readWholeFile(*o.cacerts) : Bytes{});
-  appendEntry(out, kEntryPlain, "Velmoran-Velmoran-" + h.guVersion + "-archive.p2.l2",
-              readWholeFile(required(o.updaterArchive, "--updater-archive", withUpdater)));
-  appendEntry(out, kEntryPlain, "Velmoran-Velmoran-version.txt", Bytes(h.guVersion.begin(), h.guVersion.end()));
-
+  c.lzma64 = o.lzma64 ? *o.lzma64 : bundledProgram("lzma64", "--lzma64");
+  c.splash = required(o.splash, "--splash", withUpdater);
+  c.updaterArchive = required(o.updaterArchive, "--updater-archive", withUpdater);
+  c.cacerts = o.cacerts;
   if (h.jreVersion.empty()) {
     refuseWithout(o.jreArchive, "--jre-archive", "--jre-version");
   } else {
-    const std::string& archive = required(o.jreArchive, "--jre-archive", "with --jre-version");
+    c.jreArchive = required(o.jreArchive, "--jre-archive", "with --jre-version");
     if (!o.jreName) usage("--jre-name is required with --jre-version");
-    appendEntry(out, kEntryPlain, "Velmoran-" + *o.jreName + "-" + h.jreVersion + "-archive.p2.l2", readWholeFile(archive));
+    c.jreName = *o.jreName;
   }
-
   if (h.appVersion.empty()) {
     refuseWithout(o.appArchive, "--app-archive", "--app-version");
   } else {
-    const std::string& archive = required(o.appArchive, "--app-archive", "with --app-version");
-    appendEntry(out, kEntryPlain, "Velmoran-" + h.appName + "-" + h.appVersion + "-archive.p2.l2", readWholeFile(archive));
-    appendEntry(out, kEntryPlain, "Velmoran-" + h.appName + "-version.txt", Bytes(h.appVersion.begin(), h.appVersion.end()));
+    c.appArchive = required(o.appArchive, "--app-archive", "with --app-version");
   }
+  return c;
 }
 
 int runLauncher(const std::vector<std::string>& argv) {
   const Options o = parse(argv);
-  const std::string stub = o.stub.empty() ? bundledProgram("velmoran-launcher", "--stub") : o.stub;
-  Bytes out = readWholeFile(stub);
-  const auto tailMarker = allocAndInitMarker();
-  const auto paramsMarker = allocAndInitParamsMarker();
-  if (findMarkerEnd(out, tailMarker) >= 0 || findMarkerEnd(out, paramsMarker) >= 0) {
-    fail("the stub " + stub + " already contains a marker (is it a launcher file rather than the launcher program?)");
-  }
-  const std::size_t stubSize = out.size();
-
-  out.insert(out.end(), tailMarker.begin(), tailMarker.end());
-  for (const TailHeaderField& field : kTailHeaderFields) appendField(out, o.header.*field.member);
-  appendEntries(out, o);
-  const std::size_t paramsMarkerAt = out.size();
-  out.insert(out.end(), paramsMarker.begin(), paramsMarker.end());
-  const Bytes area = buildParamsArea(o.params);
-  out.insert(out.end(), area.begin(), area.end());
-  const Bytes endMarker = allocAndInitParamsEndMarker();
-  out.insert(out.end(), endMarker.begin(), endMarker.end());
-
-  // The launcher takes the first occurrence of each marker; an embedded file
-  // that happened to hold one would send it to the wrong place.
-  const LauncherLayout layout = locateSections(out);
-  if (layout.headerOffset != static_cast<int64_t>(stubSize + tailMarker.size()) ||
-      layout.paramsAreaOffset != static_cast<int64_t>(paramsMarkerAt + paramsMarker.size())) {
-    fail("an embedded file contains a marker; the launcher would misread this file");
-  }
-
-  writeWholeFile(o.output, out, 0755);
-  std::printf("Wrote %s (%zu bytes: launcher %zu, tail %zu)\n", o.output.c_str(), out.size(), stubSize,
-              out.size() - stubSize);
+  const LauncherFile file = buildLauncherFile(contents(o));
+  writeWholeFile(o.output, file.bytes, 0755);
+  std::printf("Wrote %s (%zu bytes: launcher %zu, tail %zu)\n", o.output.c_str(), file.bytes.size(), file.stubSize,
+              file.bytes.size() - file.stubSize);
   return 0;
 }
 
