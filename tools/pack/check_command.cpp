@@ -16,6 +16,7 @@
 #include "archive/lzma_stream.h"
 #include "archive/signature.h"
 #include "archive_scan.h"
+#include "check.h"
 #include "cli.h"
 #include "launch/launch_file.h"
 #include "launcher/tail.h"
@@ -83,6 +84,7 @@ class Report {
     line("error", text);
   }
   int errors() const { return errors_; }
+  int warnings() const { return warnings_; }
   int finish() {
     std::fprintf(out_, "summary: %s, %s\n", count(errors_, "error").c_str(), count(warnings_, "warning").c_str());
     std::fflush(out_);
@@ -736,20 +738,24 @@ int runCheck(const std::vector<std::string>& argv) {
   if (a.done()) usage("no file given");
   const std::string file = a.positional();
   if (!a.done()) usage("unexpected argument '" + a.peek() + "' (try --help)");
-  const FilePtr in = openFile(file.c_str(), "rb");
-  struct stat st {};
-  if (!in || fstat(fileno(in.get()), &st) != 0) fail("cannot read " + file + ": " + std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) fail(file + " is not a regular file");
-
   const QuietStdout quiet;
   const FilePtr out(fdopen(dup(quiet.savedFd()), "w"));
   if (!out) fail("cannot write the report");
-  Report report(out.get());
-  Checker(in.get(), static_cast<int64_t>(st.st_size), report).run();
-  return report.finish();
+  return checkLauncherFile(file, out.get()).errors > 0 ? 1 : 0;
 }
 
 const CommandRegistration registration{{60, "check", "check a launcher file before shipping it", kHelp, runCheck}};
 
 }  // namespace
+
+CheckCounts checkLauncherFile(const std::string& file, FILE* report) {
+  const FilePtr in = openFile(file.c_str(), "rb");
+  struct stat st {};
+  if (!in || fstat(fileno(in.get()), &st) != 0) fail("cannot read " + file + ": " + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) fail(file + " is not a regular file");
+  Report lines(report);
+  Checker(in.get(), static_cast<int64_t>(st.st_size), lines).run();
+  lines.finish();
+  return {lines.errors(), lines.warnings()};
+}
 }  // namespace velmoran::pack
