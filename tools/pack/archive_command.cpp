@@ -31,28 +31,6 @@ constexpr const char* kHelp =
     "                      'velmoran-pack keygen'; the launcher then checks it\n"
     "                      with the public key given to 'launcher --public-key'\n";
 
-// Hashes the archive bytes as they are written and signs the digest.
-class KeySigner : public Signer {
- public:
-  explicit KeySigner(std::string keyFile) : keyFile_(std::move(keyFile)) {
-    // Signing a digest first proves the key usable before any work is done.
-    signDigestHex(keyFile_, Digest{});
-    if (!quietly([this] { return initHash(md_); })) fail("the mixed hash cannot be set up");
-  }
-  void update(std::span<const unsigned char> bytes) override {
-    if (!updateHash(md_, bytes.data(), static_cast<int>(bytes.size()))) fail("hashing the archive failed");
-  }
-  std::string finishHex() override {
-    const std::optional<Digest> digest = doFinal(md_);
-    if (!digest) fail("hashing the archive failed");
-    return signDigestHex(keyFile_, *digest);
-  }
-
- private:
-  std::string keyFile_;
-  hash_state md_{};
-};
-
 struct Options {
   std::string folder, output, signingKey;
   bool lzma = false;
@@ -78,7 +56,7 @@ Options parse(const std::vector<std::string>& argv) {
 int runArchive(const std::vector<std::string>& argv) {
   Options o = parse(argv);
   std::optional<KeySigner> signer;
-  if (!o.signingKey.empty()) o.archive.signer = &signer.emplace(o.signingKey);
+  if (!o.signingKey.empty()) o.archive.signer = &signer.emplace(readWholeFile(o.signingKey), KeySigner::Salt::kRandom);
   // Written to a temporary file, renamed only once the archive is whole.
   std::unique_ptr<ByteSink> sink = std::make_unique<FileSink>(o.output);
   if (o.lzma) sink = std::make_unique<LzmaSink>(std::move(sink));

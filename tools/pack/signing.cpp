@@ -142,13 +142,14 @@ Digest mixedDigestOfFile(const std::string& path, uint64_t offset, std::optional
   return *digest;
 }
 
-std::string signDigestHex(const std::vector<unsigned char>& privateDer, const Digest& digest) {
-  const RsaKeyPtr key = importPrivateKey(privateDer);
-  const int prng = systemPrng();
+namespace {
+
+// Signs with the salt read from the generator (prng, state), then checks the
+// signature the way the launcher will.
+std::string signWith(const RsaKeyPtr& key, const Digest& digest, int prng, prng_state& state) {
   hash_state md;
   // Registers the descriptors the padding runs on.
   if (!quietInitHash(md)) fail("cannot register the mixed hash");
-  prng_state state{};
   std::vector<unsigned char> sig(1024);
   unsigned long length = sig.size();
   const int err = rsa_sign_hash_ex(digest.data(), digest.size(), sig.data(), &length, LTC_PKCS_1_PSS, &state, prng,
@@ -162,8 +163,70 @@ std::string signDigestHex(const std::vector<unsigned char>& privateDer, const Di
   return bytesToHex(sig.data(), sig.size());
 }
 
+}  // namespace
+
+std::string signDigestHex(const std::vector<unsigned char>& privateDer, const Digest& digest) {
+  const RsaKeyPtr key = importPrivateKey(privateDer);
+  const int prng = systemPrng();
+  prng_state state{};
+  return signWith(key, digest, prng, state);
+}
+
+// The salt is the first bytes of a ChaCha20 stream seeded with
+// HMAC-SHA-512(private key DER, label || digest). PSS stays sound with it:
+// its security rests on the salt being unpredictable to whoever lacks the
+// key, which a keyed function of the message gives, and a signature reveals
+// its salt anyway, so deriving it leaks nothing a random one would not; the
+// one thing lost, different signatures for the same bytes, is what a
+// reproducible build asks for. The verifier reads the salt from the
+// signature and accepts any.
+std::string signDigestHexDerivedSalt(const std::vector<unsigned char>& privateDer, const Digest& digest) {
+  const RsaKeyPtr key = importPrivateKey(privateDer);
+  static constexpr char kLabel[] = "velmoran archive signature salt";
+  std::vector<unsigned char> message(kLabel, kLabel + sizeof kLabel);
+  message.insert(message.end(), digest.begin(), digest.end());
+  const int sha512 = register_hash(&sha512_desc);
+  unsigned char seed[64];
+  unsigned long seedLength = sizeof seed;
+  if (sha512 < 0 || hmac_memory(sha512, privateDer.data(), privateDer.size(), message.data(), message.size(), seed,
+                                &seedLength) != CRYPT_OK) {
+    fail("cannot derive the signature salt");
+  }
+  const int prng = register_prng(&chacha20_prng_desc);
+  prng_state state{};
+  if (prng < 0 || chacha20_prng_start(&state) != CRYPT_OK ||
+      chacha20_prng_add_entropy(seed, seedLength, &state) != CRYPT_OK || chacha20_prng_ready(&state) != CRYPT_OK) {
+    fail("cannot derive the signature salt");
+  }
+  std::string hex = signWith(key, digest, prng, state);
+  chacha20_prng_done(&state);
+  return hex;
+}
+
+std::string publicKeyHexOf(const std::vector<unsigned char>& privateDer) {
+  const RsaKeyPtr key = importPrivateKey(privateDer);
+  const std::vector<unsigned char> der = exportKey(key.get(), PK_PUBLIC | PK_STD);
+  return bytesToHex(der.data(), der.size());
+}
+
 std::string signDigestHex(const std::string& keyFile, const Digest& digest) {
   return signDigestHex(readWholeFile(keyFile), digest);
+}
+
+KeySigner::KeySigner(std::vector<unsigned char> privateDer, Salt salt) : privateDer_(std::move(privateDer)), salt_(salt) {
+  // Signing a digest first proves the key usable before any work is done.
+  signDigestHex(privateDer_, Digest{});
+  if (!quietInitHash(md_)) fail("the mixed hash cannot be set up");
+}
+
+void KeySigner::update(std::span<const unsigned char> bytes) {
+  if (!updateHash(md_, bytes.data(), static_cast<int>(bytes.size()))) fail("hashing the archive failed");
+}
+
+std::string KeySigner::finishHex() {
+  const std::optional<Digest> digest = doFinal(md_);
+  if (!digest) fail("hashing the archive failed");
+  return salt_ == Salt::kDerived ? signDigestHexDerivedSalt(privateDer_, *digest) : signDigestHex(privateDer_, *digest);
 }
 
 }  // namespace velmoran::pack

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/signature.h"
+#include "archive_writer.h"
 
 namespace velmoran::pack {
 
@@ -45,5 +46,29 @@ struct DigestSource {
 // The signature text of a signature block: the raw signature, as hex.
 std::string signDigestHex(const std::vector<unsigned char>& privateDer, const Digest& digest);
 std::string signDigestHex(const std::string& keyFile, const Digest& digest);
+
+// The same with a salt derived from the key and the digest instead of drawn
+// at random, so the same bytes signed with the same key give the same
+// signature (reproducible launcher files). Verification is unchanged.
+std::string signDigestHexDerivedSalt(const std::vector<unsigned char>& privateDer, const Digest& digest);
+
+// The public half of a private key, as the hex text a tail header carries.
+// Fails (exit 1) when privateDer is not an RSA private key.
+std::string publicKeyHexOf(const std::vector<unsigned char>& privateDer);
+
+// Hashes archive bytes as they are written and signs the digest with a
+// private key, proven usable when the signer is made.
+class KeySigner : public Signer {
+ public:
+  enum class Salt { kRandom, kDerived };
+  KeySigner(std::vector<unsigned char> privateDer, Salt salt);
+  void update(std::span<const unsigned char> bytes) override;
+  std::string finishHex() override;
+
+ private:
+  std::vector<unsigned char> privateDer_;
+  Salt salt_;
+  hash_state md_{};
+};
 
 }  // namespace velmoran::pack
