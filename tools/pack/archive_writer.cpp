@@ -134,8 +134,26 @@ struct Walk {
         if (name != "." && name != "..") names.push_back(name);
       }
     }
+    const bool top = relative.empty();
+    if (top) {
+      for (const ExtraFile& extra : options.extraFiles) {
+        if (std::find(names.begin(), names.end(), extra.name) != names.end()) {
+          fail(full + " already holds a " + extra.name + ", which is written for it; remove it");
+        }
+        names.push_back(extra.name);
+      }
+    }
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
+      const auto extra = std::find_if(options.extraFiles.begin(), options.extraFiles.end(),
+                                      [&](const ExtraFile& e) { return e.name == name; });
+      if (top && extra != options.extraFiles.end()) {
+        out.header(kEntryPlain, name, static_cast<int64_t>(extra->data.size()));
+        out.put(extra->data);
+        ++stats.entries;
+        if (extra->data.empty()) ++stats.emptyFiles;
+        continue;
+      }
       const std::string childFull = full + "/" + name;
       const std::string childRelative = relative.empty() ? name : relative + "/" + name;
       // A fault of the tree, not of the command line.

@@ -62,9 +62,17 @@ class Signer {
   virtual std::string finishHex() = 0;
 };
 
+// A file written into the archive at the top of the tree without being in it.
+struct ExtraFile {
+  std::string name;
+  std::vector<unsigned char> data;
+};
+
 struct ArchiveOptions {
   std::vector<std::string> pack200Globs;  // fnmatch patterns over relative paths: type-2 entries
   Signer* signer = nullptr;               // none: the archive is not signed
+  // Put in name order among the tree's top entries; one the tree holds too is refused.
+  std::vector<ExtraFile> extraFiles;
 };
 
 struct ArchiveStats {
