@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -174,6 +175,24 @@ void AtomicOutput::abandon(const std::string& message) {
   if (!temp_.empty()) unlink(temp_.c_str());
   temp_.clear();
   fail(message);
+}
+
+TempFolder::TempFolder(const std::string& prefix) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" + prefix + "-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) fail("cannot make a temporary folder in " + pattern + ": " + std::strerror(errno));
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  // Depth first, links not followed: only what lies in the folder goes.
+  nftw(
+      path_.c_str(),
+      [](const char* path, const struct stat*, int, struct FTW*) {
+        std::remove(path);
+        return 0;
+      }, 16,
+      FTW_DEPTH | FTW_PHYS);
 }
 
 void writeWholeFile(const std::string& path, const std::vector<unsigned char>& bytes, mode_t mode) {

@@ -128,6 +128,22 @@ class AtomicOutput {
   bool committed_ = false;
 };
 
+// A folder of its own under $TMPDIR (or /tmp) for the pieces a command
+// makes on its way, removed with everything in it when the command ends,
+// whether it succeeds or fails.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& prefix);
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
 std::vector<unsigned char> readWholeFile(const std::string& path);
 void writeWholeFile(const std::string& path, const std::vector<unsigned char>& bytes, mode_t mode = 0644);
 bool wantsHelp(const std::vector<std::string>& args);
