@@ -24,9 +24,10 @@ struct LzmaSink::State {
   std::vector<unsigned char> out = std::vector<unsigned char>(1 << 20);
 };
 
-LzmaSink::LzmaSink(std::unique_ptr<ByteSink> next) : state_(std::make_unique<State>()), next_(std::move(next)) {
+LzmaSink::LzmaSink(std::unique_ptr<ByteSink> next, uint32_t preset)
+    : state_(std::make_unique<State>()), next_(std::move(next)) {
   lzma_options_lzma options;
-  if (lzma_lzma_preset(&options, 6) != 0) fail("the LZMA encoder cannot be set up");
+  if (lzma_lzma_preset(&options, preset) != 0) fail("the LZMA encoder cannot be set up");
   options.dict_size = kTailLzmaDictionarySize;
   options.lc = 3;
   options.lp = 0;

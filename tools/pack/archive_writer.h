@@ -37,10 +37,13 @@ class FileSink : public ByteSink {
 };
 
 // LZMA "alone": properties byte 0x5D (lc 3, lp 0, pb 2), 8 MiB dictionary,
-// size unknown in the header and an end marker after the data.
+// size unknown in the header and an end marker after the data. The preset
+// (0 fastest to 9) sets how hard the encoder looks for matches; the
+// dictionary stays the same, so the launcher needs the same memory.
 class LzmaSink : public ByteSink {
  public:
-  explicit LzmaSink(std::unique_ptr<ByteSink> next);
+  static constexpr uint32_t kDefaultPreset = 6;
+  explicit LzmaSink(std::unique_ptr<ByteSink> next, uint32_t preset = kDefaultPreset);
   ~LzmaSink() override;
   void write(std::span<const unsigned char> bytes) override;
   void finish() override;
