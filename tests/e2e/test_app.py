@@ -149,7 +149,7 @@ class App(harness.SandboxTest):
             ("no JDK", [], {"env": {"JAVA_HOME": root}}, FAILURE, "JAVA_HOME"),
             ("not a runtime image", ["--jre", empty], {}, FAILURE, "has no bin/java"),
             ("bad key", ready + ["--sign", bad_key], {}, FAILURE, "--sign " + bad_key),
-            ("a launch file of its own", ready, {"input": own_launch}, FAILURE, "already holds a VelmoranLaunch"),
+            ("a launch file of its own", ready, {"input": own_launch}, FAILURE, "holds a VelmoranLaunch"),
             ("bad version", ready, {"version": "1x"}, USAGE, "--app-version must be"),
             ("version too long", ready, {"version": "1" * 12}, USAGE, "--app-version must be"),
             ("heap", ready + ["--max-heap", "64", "--initial-heap", "128"], {}, USAGE, "--initial-heap"),

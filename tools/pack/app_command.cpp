@@ -259,8 +259,6 @@ Options parse(const std::vector<std::string>& argv) {
   if (type != "perm_all" && type != "perm_user" && type != "temporary") {
     usage("--install-type must be perm_all, perm_user or temporary; got '" + type + "'");
   }
-  checkFieldLength("--update-url", o.updateUrl, 4998);
-  checkFieldLength("--java-version", o.javaVersion, 1022);
   if (o.appVersion.empty()) o.appVersion = versionFromBuildTime();
   return o;
 }
@@ -345,6 +343,7 @@ class CountingSink : public ByteSink {
  public:
   CountingSink(std::unique_ptr<ByteSink> next, Progress& progress) : next_(std::move(next)), progress_(progress) {}
   void write(std::span<const unsigned char> bytes) override {
+    failIfInterrupted();
     done_ += bytes.size();
     progress_.update(done_);
     next_->write(bytes);
@@ -510,6 +509,25 @@ int runApp(const std::vector<std::string>& argv) {
   c.stub = o.stub ? *o.stub : bundledProgram("velmoran-launcher", "--stub");
   c.lzma64 = o.lzma64 ? *o.lzma64 : bundledProgram("lzma64", "--lzma64");
   c.splash = splash;
+  TailHeader& h = c.header;
+  h.appName = o.name;
+  h.appVersion = o.appVersion;
+  h.guVersion = o.updaterVersion.value_or(o.appVersion);
+  h.minSplashMs = "0";
+  h.signaturePublicKey = publicKey;
+  h.canOverrideSplash = "0";
+  h.installType = o.installType;
+  h.requiredJavaVersion = o.javaVersion;
+  h.updateUrl = o.updateUrl;
+  for (const TailHeaderField& field : kTailHeaderFields) {
+    checkFieldFits(std::string("header field '") + field.name + "'", h.*field.member, field.size);
+  }
+  c.params.emplace_back("jre_name", o.jreName);
+  c.params.insert(c.params.end(), o.params.begin(), o.params.end());
+  buildParamsArea(c.params);
+  if (isFile(o.input + "/" + kLaunchFileName)) {
+    fail(o.input + " holds a " + kLaunchFileName + "; app writes the application's own, so remove it");
+  }
   const std::string updaterJar = o.updaterArchive ? "" : bundledData(kUpdaterJar, "--updater-archive");
   if (o.updaterArchive && !isFile(*o.updaterArchive)) fail("cannot read " + *o.updaterArchive);
   if (o.jre != "jlink" && o.jre != "none") readyJre(o.jre, o.jreVersion, "");
@@ -519,6 +537,8 @@ int runApp(const std::vector<std::string>& argv) {
                          "older) can run this file\n");
   }
 
+  // Made after the handlers, so it is removed before they go.
+  const InterruptibleSteps steps;
   const TempFolder work("velmoran-app");
   std::optional<KeySigner> signer;
   const auto sign = [&]() -> Signer* {
@@ -540,7 +560,6 @@ int runApp(const std::vector<std::string>& argv) {
   if (jre) jreArchive = makeArchive("JRE", jre->image, work / "jre.p2.l2", o.compress, {}, sign());
 
   // The updater: its jar and launch file, or the archive given.
-  c.header.guVersion = o.updaterVersion.value_or(o.appVersion);
   if (o.updaterArchive) {
     c.updaterArchive = *o.updaterArchive;
   } else {
@@ -569,23 +588,12 @@ int runApp(const std::vector<std::string>& argv) {
   const Made app = makeArchive("application", o.input, work / "app.p2.l2", o.compress,
                                {{std::string(kLaunchFileName), writeLaunchFile(launch)}}, sign(), o.output);
 
-  TailHeader& h = c.header;
-  h.appName = o.name;
-  h.appVersion = o.appVersion;
-  h.minSplashMs = "0";
-  h.signaturePublicKey = publicKey;
-  h.canOverrideSplash = "0";
-  h.installType = o.installType;
-  h.requiredJavaVersion = o.javaVersion;
-  h.updateUrl = o.updateUrl;
   c.jreName = o.jreName;
   c.appArchive = app.path;
   if (jre && o.jre != "none") {
     h.jreVersion = jre->version;
     c.jreArchive = jreArchive->path;
   }
-  c.params.emplace_back("jre_name", o.jreName);
-  c.params.insert(c.params.end(), o.params.begin(), o.params.end());
   const LauncherFile file = buildLauncherFile(c);
 
   AtomicOutput out(o.output, 0755);

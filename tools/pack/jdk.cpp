@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -172,6 +173,11 @@ ToolResult runTool(const std::vector<std::string>& argv, Progress* progress) {
     }
     const int ready = poll(fds, n, 200);
     if (progress != nullptr) progress->update(0);
+    if (interrupted()) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+      failIfInterrupted();
+    }
     if (ready < 0 && errno != EINTR) break;
     for (nfds_t i = 0; i < n && ready > 0; ++i) {
       if (fds[i].revents == 0) continue;

@@ -2,9 +2,36 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 
+#include "cli.h"
+
 namespace velmoran::pack {
+namespace {
+
+volatile std::sig_atomic_t signalled = 0;
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction saved[std::size(kSignals)];
+
+}  // namespace
+
+InterruptibleSteps::InterruptibleSteps() {
+  struct sigaction action {};
+  action.sa_handler = [](int) { signalled = 1; };
+  sigemptyset(&action.sa_mask);
+  for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &action, &saved[i]);
+}
+
+InterruptibleSteps::~InterruptibleSteps() {
+  for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &saved[i], nullptr);
+}
+
+bool interrupted() { return signalled != 0; }
+
+void failIfInterrupted() {
+  if (interrupted()) fail("interrupted; nothing was written");
+}
 
 Progress::Progress(std::string label, uint64_t total)
     : label_(std::move(label)), total_(total), shown_(isatty(STDERR_FILENO) == 1),

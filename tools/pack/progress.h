@@ -26,4 +26,20 @@ class Progress {
   std::chrono::steady_clock::time_point start_, drawn_;
 };
 
+// While one lives, SIGINT, SIGTERM and SIGHUP no longer kill the process:
+// the long steps look at interrupted() and end through fail(), so their
+// temporary files go as on any other failure. The dispositions before it
+// come back when it goes.
+class InterruptibleSteps {
+ public:
+  InterruptibleSteps();
+  ~InterruptibleSteps();
+  InterruptibleSteps(const InterruptibleSteps&) = delete;
+  InterruptibleSteps& operator=(const InterruptibleSteps&) = delete;
+};
+
+bool interrupted();
+// Fails with "interrupted" once a signal has come.
+void failIfInterrupted();
+
 }  // namespace velmoran::pack
