@@ -1,58 +1,116 @@
 #!/usr/bin/env bash
-# Builds the launcher and the builder, makes a launcher file for a demo
-# application and runs it in a sandbox: a private mount namespace with a
-# temporary home folder and /opt, so nothing of this machine is touched.
-# Usage: scripts/demo.sh   (installs the Debian packages it needs first)
+# The whole product in one run, on a fresh Debian 12 machine:
+#   1. builds the launcher, the builder, the updater and the example
+#      application (examples/hello);
+#   2. packs the application into a signed launcher file with
+#      `velmoran-pack app`, carrying a Java runtime made by jlink from
+#      Debian's OpenJDK 17 (made once, then kept in build/demo-jre);
+#   3. checks the file with `velmoran-pack check`;
+#   4. runs it in a sandbox (a home folder and /opt of its own, so nothing of
+#      this machine is touched) with the splash on a private X server, and
+#      saves a screenshot of it; the updater then starts the application;
+#   5. runs it a second time: everything is installed, so it just runs.
+# Usage: scripts/demo.sh [WORK_DIR]   (installs the Debian packages it needs first)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
 
 build="$root/build"
+pack="$build/velmoran-pack"
+echo "== Building"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --parallel "$(nproc)" --target velmoran-launcher velmoran-pack lzma64
+cmake --build "$build" --parallel "$(nproc)" >/dev/null
 
-work=$(mktemp -d /tmp/velmoran-demo-XXXXXX)
-mkdir -p "$work/home" "$work/opt"
-launcher="$work/DemoApp-setup"
+work=${1:-$(mktemp -d /tmp/velmoran-demo-XXXXXX)}
+mkdir -p "$work/home" "$work/opt" "$work/input"
+work=$(cd "$work" && pwd)
+launcher="$work/Hello-setup"
 
-echo "== Making a signing key and signed, LZMA-compressed archives with velmoran-pack"
-"$build/velmoran-pack" keygen -o "$work/signing.key" --public-out "$work/signing.pub" >/dev/null
-mkdir -p "$work/updater/lib" "$work/app/lib"
-printf 'demo updater\n' > "$work/updater/lib/updater.txt"
-printf 'demo application\n' > "$work/app/lib/app.txt"
-"$build/velmoran-pack" archive "$work/updater" -o "$work/updater-archive.p2.l2" --lzma --sign "$work/signing.key"
-"$build/velmoran-pack" archive "$work/app" -o "$work/app-archive.p2.l2" --lzma --sign "$work/signing.key"
-"$build/velmoran-pack" inspect "$work/app-archive.p2.l2"
-# A splash picture: a small gradient PNG.
-/usr/bin/python3 - "$work/splash.png" <<'PY'
-import struct, sys, zlib
-w, h = 320, 160
-rows = b"".join(b"\0" + bytes(v for x in range(w) for v in (40 + x * 150 // w, 60, 120 + y * 100 // h))
-                for y in range(h))
-chunk = lambda t, d: struct.pack(">I", len(d)) + t + d + struct.pack(">I", zlib.crc32(t + d))
-with open(sys.argv[1], "wb") as f:
-    f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
-PY
+echo "== Making a Java runtime with jlink (once; kept in $build/demo-jre)"
+jre=$(bash "$root/scripts/jlink-jre.sh" "$build/demo-jre")
+
+echo "== Packing examples/hello into a signed launcher file"
+cp "$build/examples/hello/hello.jar" "$work/input/"
+"$pack" keygen -o "$work/signing.key" --public-out "$work/signing.pub" >/dev/null
+"$pack" app -o "$launcher" --name Hello --input "$work/input" --main-class dev.velmoran.hello.Hello \
+  --jre "$jre" --sign "$work/signing.key" --arg "from the demo"
 
 echo
-echo "== Making the launcher file"
-"$build/velmoran-pack" launcher -o "$launcher" --app-name DemoApp --app-version 00000000001 \
-  --gu-version 00000000001 --lzma64 "$build/lzma64" --splash "$work/splash.png" \
-  --gu-archive "$work/updater-archive.p2.l2" --app-archive "$work/app-archive.p2.l2" \
-  --public-key-file "$work/signing.pub" \
-  --java-version 17 --param supported_langs=en --param jre_name=Linux64JRE
-"$build/velmoran-pack" inspect "$launcher"
+echo "== Checking it before shipping"
+"$pack" check "$launcher" | tail -n 3
+
+# A private X server for the splash: the first free display number.
+xvfb_pid=
+grab_pid=
+cleanup() {
+  [ -n "$grab_pid" ] && kill "$grab_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+exec {display_fd}<> <(:)
+Xvfb -displayfd "$display_fd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+read -r -t 30 -u "$display_fd" display_number || { echo "demo: Xvfb did not start (see $work/xvfb.log)" >&2; exit 1; }
+export DISPLAY=":$display_number"
+
+now_ms() { date +%s%3N; }
+
+# Runs the launcher file in the sandbox; its output goes to OUTPUT. Sets
+# run_status and run_ms (from start to the launcher's exit).
+run_launcher() {
+  local output=$1 start
+  start=$(now_ms)
+  set +e
+  bash "$root/scripts/sandbox.sh" "$work/home" "$work/opt" "$work" "$launcher" "user argument" >"$output" 2>&1
+  run_status=$?
+  set -e
+  run_ms=$(($(now_ms) - start))
+}
+
+# The updater and then the application run on after the launcher has
+# exited; their lines come to the same output.
+wait_for_application() {
+  local output=$1
+  for _ in $(seq 1 300); do
+    grep -q '^Hello from ' "$output" && return 0
+    sleep 0.1
+  done
+  echo "demo: the application did not start within 30 s; its output so far:" >&2
+  tail -n 20 "$output" >&2
+  return 1
+}
 
 echo
-echo "== Running it in a sandbox (home and /opt are folders under $work)"
-set +e
-bash "$root/scripts/sandbox.sh" "$work/home" "$work/opt" "$work" "$launcher" demo-argument
-status=$?
-set -e
+echo "== First run: installs the runtime, the updater and the application behind the splash"
+screenshot="$work/splash.png"
+"$build/tests/screen_grab" "$screenshot" 30 300 >"$work/screen_grab.log" 2>&1 &
+grab_pid=$!
+run_launcher "$work/run1.out"
+first_ms=$run_ms
+first_status=$run_status
+wait_for_application "$work/run1.out"
+wait "$grab_pid" || echo "(no splash screenshot: $(cat "$work/screen_grab.log"))"
+grab_pid=
+grep -E '^\[(Decision|ExtractArchive|Updater)\]|^Hello' "$work/run1.out" | sed 's/^/  /' | head -n 20
+
 echo
-echo "== The launcher ended with status $status."
-echo "This build reads the wrapper tail and its parameters; the install step"
-echo "(extracting, providing a JRE, starting the updater) is not built yet, so"
-echo "the run stops after the tail header, as the last log line says."
-echo "Files of this demo: $work"
+echo "== Second run: everything is installed, so it just runs"
+run_launcher "$work/run2.out"
+second_ms=$run_ms
+second_status=$run_status
+wait_for_application "$work/run2.out"
+grep -E '^\[Decision\]|^Hello' "$work/run2.out" | sed 's/^/  /' | head -n 10
+
+master=$(find "$work/home/.Velmoran" -mindepth 1 -maxdepth 1 -type d -name 'Velmoran-Hello' 2>/dev/null | head -n 1)
+echo
+echo "== What the end user's machine now holds"
+echo "First run:  status $first_status in ${first_ms} ms (installing)"
+echo "Second run: status $second_status in ${second_ms} ms (just run)"
+echo "Installed folders (${master:-none}):"
+[ -n "$master" ] && ls -1 "$master" | sed 's/^/  /'
+log=$(ls -1t "$master"/logs/* 2>/dev/null | head -n 1 || true)
+echo "Log of the last run: ${log:-none}"
+[ -f "$screenshot" ] && echo "Splash screenshot:  $screenshot"
+echo "Launcher file:      $launcher ($(stat -c %s "$launcher") bytes)"
+echo "Outputs of the runs: $work/run1.out, $work/run2.out"
+[ "$first_status" -eq 0 ] && [ "$second_status" -eq 0 ]
