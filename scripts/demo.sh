@@ -91,7 +91,9 @@ first_status=$run_status
 wait_for_application "$work/run1.out"
 wait "$grab_pid" || echo "(no splash screenshot: $(cat "$work/screen_grab.log"))"
 grab_pid=
-grep -E '^\[(Decision|ExtractArchive|Updater)\]|^Hello' "$work/run1.out" | sed 's/^/  /' | head -n 20
+# The launcher's records carry a time column; the milestones only.
+milestones='No latest|Renaming|Showing splash|Extracted JRE|Extracting App|signature verified|will just run|Updater\] Starting|^Hello'
+grep -E "$milestones" "$work/run1.out" | sed -E 's/^\+[0-9]+ +//; s/^/  /' || true
 
 echo
 echo "== Second run: everything is installed, so it just runs"
@@ -99,7 +101,7 @@ run_launcher "$work/run2.out"
 second_ms=$run_ms
 second_status=$run_status
 wait_for_application "$work/run2.out"
-grep -E '^\[Decision\]|^Hello' "$work/run2.out" | sed 's/^/  /' | head -n 10
+grep -E "$milestones" "$work/run2.out" | sed -E 's/^\+[0-9]+ +//; s/^/  /' || true
 
 master=$(find "$work/home/.Velmoran" -mindepth 1 -maxdepth 1 -type d -name 'Velmoran-Hello' 2>/dev/null | head -n 1)
 echo
@@ -107,7 +109,7 @@ echo "== What the end user's machine now holds"
 echo "First run:  status $first_status in ${first_ms} ms (installing)"
 echo "Second run: status $second_status in ${second_ms} ms (just run)"
 echo "Installed folders (${master:-none}):"
-[ -n "$master" ] && ls -1 "$master" | sed 's/^/  /'
+[ -n "$master" ] && ls -1 "$master" | sed 's/^/  /' || true
 log=$(ls -1t "$master"/logs/* 2>/dev/null | head -n 1 || true)
 echo "Log of the last run: ${log:-none}"
 [ -f "$screenshot" ] && echo "Splash screenshot:  $screenshot"
