@@ -3,6 +3,14 @@
 #include <bit>
 #include <cstring>
 
+// The C library's view of the processor. Its header is C that g++ accepts
+// and clang++ does not; clang builds only the fuzz targets, which keep the
+// baseline copy.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && __has_include(<sys/platform/x86.h>)
+#define KECCAK_LEVELS 1
+#include <sys/platform/x86.h>
+#endif
+
 namespace velmoran {
 namespace {
 
@@ -95,20 +103,11 @@ constexpr int kComplemented[] = {1, 2, 8, 12, 17, 20};
     E##su = B4 ^ (B0 & B1);                                                                      \
   } while (0)
 
-// The rounds are mostly rotations; with BMI2's non-destructive rotate the
-// compiler saves a register copy for each (about 15% here), and the x86-64-v4
-// build gains a few percent more. Copies for those levels are built beside the
-// baseline one and picked at load time, so the binary still runs anywhere.
-#if defined(__x86_64__) && defined(__GNUC__)
-#define KECCAK_TARGETS __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#else
-#define KECCAK_TARGETS
-#endif
-
 // Absorbs `blocks` (at least 1) whole blocks of 17 words from data, keeping
 // the lanes in locals across all of them; with data null it only permutes,
-// `blocks` times.
-KECCAK_TARGETS void absorbBlocks(uint64_t lanes[25], const unsigned char* data, std::size_t blocks) {
+// `blocks` times. Inlined into each of the per-level copies below.
+[[gnu::always_inline]] inline void absorbBlocksBody(uint64_t lanes[25], const unsigned char* data,
+                                                    std::size_t blocks) {
   for (int i : kComplemented) lanes[i] = ~lanes[i];
   uint64_t Aba = lanes[0], Abe = lanes[1], Abi = lanes[2], Abo = lanes[3], Abu = lanes[4];
   uint64_t Aga = lanes[5], Age = lanes[6], Agi = lanes[7], Ago = lanes[8], Agu = lanes[9];
@@ -141,6 +140,52 @@ KECCAK_TARGETS void absorbBlocks(uint64_t lanes[25], const unsigned char* data, 
 }
 
 #undef KECCAK_ROUND
+
+using AbsorbFunction = void (*)(uint64_t lanes[25], const unsigned char* data, std::size_t blocks);
+
+void absorbBlocksBaseline(uint64_t lanes[25], const unsigned char* data, std::size_t blocks) {
+  absorbBlocksBody(lanes, data, blocks);
+}
+
+// The rounds are mostly rotations; with BMI2's non-destructive rotate the
+// compiler saves a register copy for each (about 15% here), and the x86-64-v4
+// build gains a few percent more. Copies for those levels are built beside the
+// baseline one and picked on first use from the features the C library found
+// at start-up: a resolver run at load time, as target_clones makes, would ask
+// the processor again on every run, hashing or not, and each CPUID costs
+// microseconds in a virtual machine.
+#ifdef KECCAK_LEVELS
+[[gnu::target("arch=x86-64-v3")]] void absorbBlocksV3(uint64_t lanes[25], const unsigned char* data,
+                                                      std::size_t blocks) {
+  absorbBlocksBody(lanes, data, blocks);
+}
+
+[[gnu::target("arch=x86-64-v4")]] void absorbBlocksV4(uint64_t lanes[25], const unsigned char* data,
+                                                      std::size_t blocks) {
+  absorbBlocksBody(lanes, data, blocks);
+}
+
+AbsorbFunction pickAbsorbBlocks() {
+  const bool v2 = CPU_FEATURE_ACTIVE(CMPXCHG16B) && CPU_FEATURE_ACTIVE(LAHF64_SAHF64) &&
+                  CPU_FEATURE_ACTIVE(POPCNT) && CPU_FEATURE_ACTIVE(SSE3) && CPU_FEATURE_ACTIVE(SSE4_1) &&
+                  CPU_FEATURE_ACTIVE(SSE4_2) && CPU_FEATURE_ACTIVE(SSSE3);
+  const bool v3 = v2 && CPU_FEATURE_ACTIVE(AVX) && CPU_FEATURE_ACTIVE(AVX2) && CPU_FEATURE_ACTIVE(BMI1) &&
+                  CPU_FEATURE_ACTIVE(BMI2) && CPU_FEATURE_ACTIVE(F16C) && CPU_FEATURE_ACTIVE(FMA) &&
+                  CPU_FEATURE_ACTIVE(LZCNT) && CPU_FEATURE_ACTIVE(MOVBE);
+  const bool v4 = v3 && CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512BW) &&
+                  CPU_FEATURE_ACTIVE(AVX512CD) && CPU_FEATURE_ACTIVE(AVX512DQ) && CPU_FEATURE_ACTIVE(AVX512VL);
+  return v4 ? absorbBlocksV4 : v3 ? absorbBlocksV3 : absorbBlocksBaseline;
+}
+#endif
+
+void absorbBlocks(uint64_t lanes[25], const unsigned char* data, std::size_t blocks) {
+#ifdef KECCAK_LEVELS
+  static const AbsorbFunction chosen = pickAbsorbBlocks();
+  chosen(lanes, data, blocks);
+#else
+  absorbBlocksBaseline(lanes, data, blocks);
+#endif
+}
 
 // Byte k of the state is byte k mod 8 (least significant first) of lane k / 8.
 inline unsigned char& stateByte(KeccakState& state, int k) {
