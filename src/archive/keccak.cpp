@@ -3,13 +3,7 @@
 #include <bit>
 #include <cstring>
 
-// The C library's view of the processor. Its header is C that g++ accepts
-// and clang++ does not; clang builds only the fuzz targets, which keep the
-// baseline copy.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && __has_include(<sys/platform/x86.h>)
-#define KECCAK_LEVELS 1
-#include <sys/platform/x86.h>
-#endif
+#include "util/cpu_level.h"
 
 namespace velmoran {
 namespace {
@@ -150,11 +144,10 @@ void absorbBlocksBaseline(uint64_t lanes[25], const unsigned char* data, std::si
 // The rounds are mostly rotations; with BMI2's non-destructive rotate the
 // compiler saves a register copy for each (about 15% here), and the x86-64-v4
 // build gains a few percent more. Copies for those levels are built beside the
-// baseline one and picked on first use from the features the C library found
-// at start-up: a resolver run at load time, as target_clones makes, would ask
-// the processor again on every run, hashing or not, and each CPUID costs
-// microseconds in a virtual machine.
-#ifdef KECCAK_LEVELS
+// baseline one and picked on first use (util/cpu_level.h), not by a resolver
+// at load time as target_clones makes: that would ask the processor on every
+// run, hashing or not.
+#ifdef VELMORAN_CPU_LEVELS
 [[gnu::target("arch=x86-64-v3")]] void absorbBlocksV3(uint64_t lanes[25], const unsigned char* data,
                                                       std::size_t blocks) {
   absorbBlocksBody(lanes, data, blocks);
@@ -166,20 +159,12 @@ void absorbBlocksBaseline(uint64_t lanes[25], const unsigned char* data, std::si
 }
 
 AbsorbFunction pickAbsorbBlocks() {
-  const bool v2 = CPU_FEATURE_ACTIVE(CMPXCHG16B) && CPU_FEATURE_ACTIVE(LAHF64_SAHF64) &&
-                  CPU_FEATURE_ACTIVE(POPCNT) && CPU_FEATURE_ACTIVE(SSE3) && CPU_FEATURE_ACTIVE(SSE4_1) &&
-                  CPU_FEATURE_ACTIVE(SSE4_2) && CPU_FEATURE_ACTIVE(SSSE3);
-  const bool v3 = v2 && CPU_FEATURE_ACTIVE(AVX) && CPU_FEATURE_ACTIVE(AVX2) && CPU_FEATURE_ACTIVE(BMI1) &&
-                  CPU_FEATURE_ACTIVE(BMI2) && CPU_FEATURE_ACTIVE(F16C) && CPU_FEATURE_ACTIVE(FMA) &&
-                  CPU_FEATURE_ACTIVE(LZCNT) && CPU_FEATURE_ACTIVE(MOVBE);
-  const bool v4 = v3 && CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512BW) &&
-                  CPU_FEATURE_ACTIVE(AVX512CD) && CPU_FEATURE_ACTIVE(AVX512DQ) && CPU_FEATURE_ACTIVE(AVX512VL);
-  return v4 ? absorbBlocksV4 : v3 ? absorbBlocksV3 : absorbBlocksBaseline;
+  return cpuHasX86_64_v4() ? absorbBlocksV4 : cpuHasX86_64_v3() ? absorbBlocksV3 : absorbBlocksBaseline;
 }
 #endif
 
 void absorbBlocks(uint64_t lanes[25], const unsigned char* data, std::size_t blocks) {
-#ifdef KECCAK_LEVELS
+#ifdef VELMORAN_CPU_LEVELS
   static const AbsorbFunction chosen = pickAbsorbBlocks();
   chosen(lanes, data, blocks);
 #else

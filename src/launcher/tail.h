@@ -44,6 +44,14 @@ class MarkerMatcher {
   std::size_t matched_ = 0;
 };
 
+// The search the matcher uses for where a marker's first two bytes stand side
+// by side: the first position in [begin, end - 1) where a is followed by b,
+// or end. Each copy this processor can run, the baseline first, for tests
+// that hold them to the same answers.
+using BytePairFinder = const unsigned char* (*)(const unsigned char* begin, const unsigned char* end,
+                                                unsigned char a, unsigned char b);
+std::vector<BytePairFinder> bytePairFinders();
+
 // Offset just after the first occurrence of the marker in the bytes, or -1.
 int64_t findMarkerEnd(std::span<const unsigned char> bytes, std::span<const unsigned char> marker);
 
