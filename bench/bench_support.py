@@ -202,7 +202,7 @@ def anonymous_peak(cmd, interval=0.001):
     resident set, mapped files included) and the number of readings.
 
     The kernel keeps a high-water mark of the whole resident set only, and
-    that includes the mapped program and its libraries. A spike
+    that includes the launcher file that the Params scan maps. A spike
     shorter than the interval could slip between two readings; what weighs
     in a run (the LZMA dictionary, the decoded chunks, the copy buffers) is
     held for a whole entry, over hundreds of readings. Only cmd's own process

@@ -1,11 +1,16 @@
 #include "launcher/tail.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <emmintrin.h>
 #include <immintrin.h>
+#include <setjmp.h>
+#include <signal.h>
 
 #include <cstring>
+#include <optional>
 
 #include "util/cpu_level.h"
 #include "util/fields.h"
@@ -189,6 +194,70 @@ int64_t findMarkerEnd(std::span<const unsigned char> bytes, std::span<const unsi
 
 namespace {
 
+// The mapped scan running on this thread: where its mapping lies and where
+// a fault inside it returns to.
+struct MappedScan {
+  const unsigned char* begin;
+  const unsigned char* end;
+  sigjmp_buf resume;
+};
+thread_local MappedScan* activeScan = nullptr;
+// The SIGBUS handling from before the scan, put back when it ends.
+struct sigaction previousBusAction;
+
+// A page of the mapping past the file's current end: the scan ends there. Any
+// other SIGBUS gets the handling it had before, as the fault happens again
+// when the handler returns.
+void onScanFault(int, siginfo_t* info, void*) {
+  const MappedScan* scan = activeScan;
+  const auto* at = static_cast<const unsigned char*>(info->si_addr);
+  if (scan != nullptr && at >= scan->begin && at < scan->end) siglongjmp(activeScan->resume, 1);
+  sigaction(SIGBUS, &previousBusAction, nullptr);
+}
+
+}  // namespace
+
+std::optional<int64_t> scanMappedFile(int fd, off_t start, off_t size, MarkerMatcher& matcher) {
+  if (size <= start) return std::nullopt;
+  const auto length = static_cast<std::size_t>(size);
+  void* mapped = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (mapped == MAP_FAILED) return std::nullopt;
+  madvise(mapped, length, MADV_SEQUENTIAL);
+  const auto* base = static_cast<const unsigned char*>(mapped);
+
+  MappedScan scan{base, base + length, {}};
+  struct sigaction handler {};
+  handler.sa_sigaction = onScanFault;
+  handler.sa_flags = SA_SIGINFO;
+  sigemptyset(&handler.sa_mask);
+  volatile int64_t consumed = -1;
+  if (sigaction(SIGBUS, &handler, &previousBusAction) != 0) {
+    munmap(mapped, length);
+    return std::nullopt;
+  }
+  activeScan = &scan;
+  // The matcher's state holds no resources, so leaving feed through the
+  // handler loses nothing: the marker was not found before the file's end.
+  if (sigsetjmp(scan.resume, 1) == 0) {
+    const unsigned char* after = matcher.feed(base + start, base + length);
+    consumed = after == nullptr ? -1 : after - (base + start);
+  }
+  activeScan = nullptr;
+  sigaction(SIGBUS, &previousBusAction, nullptr);
+  munmap(mapped, length);
+  return consumed;
+}
+
+namespace {
+
+// Scans a regular file through a mapping; nullopt when it cannot be mapped.
+std::optional<int64_t> scanMapped(FILE* stream, off_t start, MarkerMatcher& matcher) {
+  struct stat st {};
+  const int fd = fileno(stream);
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return scanMappedFile(fd, start, st.st_size, matcher);
+}
+
 // A stream that cannot seek back (a pipe) is read one byte at a time, so the
 // bytes after the marker stay in it for the readers that follow.
 int64_t scanBytewise(FILE* stream, MarkerMatcher& matcher) {
@@ -201,12 +270,7 @@ int64_t scanBytewise(FILE* stream, MarkerMatcher& matcher) {
   return -1;
 }
 
-// Any other stream is read in blocks and positioned after the marker
-// afterwards. A read costs about what it costs cat, however the page cache
-// holds the file; a mapping costs less only for a file cached in large
-// folios and much more for one written in small pieces (by cp, by the
-// builder), as every page then gets a page table entry set up and torn down.
-int64_t scanBuffered(FILE* stream, MarkerMatcher& matcher) {
+std::optional<int64_t> scanBuffered(FILE* stream, MarkerMatcher& matcher) {
   std::vector<unsigned char> block(kScanBlockSize);
   int64_t consumed = 0;
   for (;;) {
@@ -224,13 +288,14 @@ int64_t scanBuffered(FILE* stream, MarkerMatcher& matcher) {
 int64_t scanToMarker(FILE* stream, std::span<const unsigned char> marker, const char* label) {
   MarkerMatcher matcher(marker);
   const off_t start = ftello(stream);
-  const int64_t consumed = start >= 0 ? scanBuffered(stream, matcher) : scanBytewise(stream, matcher);
-  if (consumed < 0) {
+  std::optional<int64_t> consumed = start >= 0 ? scanMapped(stream, start, matcher) : std::nullopt;
+  if (!consumed) consumed = start >= 0 ? scanBuffered(stream, matcher) : scanBytewise(stream, matcher);
+  if (*consumed < 0) {
     logMessage("Could not find marker: %s\n", label);
     return -1;
   }
-  if (start >= 0) fseeko(stream, start + consumed, SEEK_SET);
-  return consumed;
+  if (start >= 0) fseeko(stream, start + *consumed, SEEK_SET);
+  return *consumed;
 }
 
 const std::array<TailHeaderField, 11> kTailHeaderFields = {{

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -54,6 +55,18 @@ std::vector<BytePairFinder> bytePairFinders();
 
 // Offset just after the first occurrence of the marker in the bytes, or -1.
 int64_t findMarkerEnd(std::span<const unsigned char> bytes, std::span<const unsigned char> marker);
+
+// Feeds bytes [start, size) of the file to the matcher through a read-only
+// mapping, which saves copying every byte into a buffer first. That wins
+// when the page cache holds the file in large folios, as it does after
+// reading it from disk or writing it in one go; only a file still cached as
+// written in small pieces scans faster read into blocks. Returns the
+// bytes consumed from start (marker included), -1 when the marker is not
+// there, or none when the file cannot be mapped. A file that has become
+// shorter than size by the time its bytes are read (someone truncated it
+// during the scan) ends the scan where it now ends, instead of the SIGBUS
+// that reading a page past its end raises.
+std::optional<int64_t> scanMappedFile(int fd, off_t start, off_t size, MarkerMatcher& matcher);
 
 // Advances the stream past the first full occurrence of the marker and returns
 // the number of bytes consumed, marker included; -1 (after logging) when the

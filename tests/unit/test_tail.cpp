@@ -1,6 +1,8 @@
 #include "launcher/tail.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <random>
@@ -72,17 +74,15 @@ TEST(ScanToMarker, ByteThatBreaksAPartialMatchIsNotANewStart) {
 }
 
 TEST(ScanToMarker, RealFileIsLeftJustAfterTheMarker) {
-  // Regular files are scanned in blocks of 128 KiB; the stream must still end
-  // up where the byte-by-byte scan would leave it, also when it did not start
-  // at 0 and when the marker straddles two blocks.
+  // Regular files are scanned through a mapping; the stream must still end up
+  // where the byte-by-byte scan would leave it, also when it did not start at 0.
   velmoran::testutil::TempDir dir;
   const std::string path = dir / "launcher";
-  const std::string head((128 << 10) - 10, 'h');
-  velmoran::testutil::writeFile(path, head + kParamsBytes + "one" + kParamsBytes + "two");
+  velmoran::testutil::writeFile(path, "head" + kParamsBytes + "one" + kParamsBytes + "two");
   FILE* f = std::fopen(path.c_str(), "rb");
   ASSERT_NE(f, nullptr);
   const std::vector<unsigned char> marker(kParamsBytes.begin(), kParamsBytes.end());
-  EXPECT_EQ(scanToMarker(f, marker, "Params"), static_cast<int64_t>(head.size()) + 64);
+  EXPECT_EQ(scanToMarker(f, marker, "Params"), 4 + 64);
   EXPECT_EQ(std::fgetc(f), 'o');
   EXPECT_EQ(scanToMarker(f, marker, "Params"), 2 + 64);
   EXPECT_EQ(std::fgetc(f), 't');
@@ -207,6 +207,54 @@ TEST(BytePairSearch, EveryCopyFindsTheFirstPairAtEveryOffset) {
     }
   }
 }
+
+struct ShrinkCase {
+  const char* label;
+  off_t markerAt;
+  off_t cutTo;     // the file's length when the scan reads it; mapped at 4 MiB
+  int64_t result;  // what the scan returns
+};
+
+void PrintTo(const ShrinkCase& c, std::ostream* os) { *os << c.label; }
+
+class ShrinkingLauncherFile : public ::testing::TestWithParam<ShrinkCase> {};
+
+// The file was 4 MiB when the scan measured and mapped it, and has shrunk
+// since: reading past its new end raises SIGBUS, which must end the scan at
+// that end and not the process, with SIGBUS's handling as it was afterwards.
+TEST_P(ShrinkingLauncherFile, EndsTheScanWhereTheFileNowEnds) {
+  const ShrinkCase& c = GetParam();
+  constexpr off_t kMapped = 4 << 20;
+  testutil::TempDir dir;
+  const std::string path = dir / "launcher";
+  std::string bytes(kMapped, 'x');
+  bytes.replace(static_cast<std::size_t>(c.markerAt), kParamsBytes.size(), kParamsBytes);
+  testutil::writeFile(path, bytes);
+  EXPECT_EXIT(
+      {
+        // Whatever handled SIGBUS before (the default, or a sanitizer's).
+        struct sigaction before {};
+        sigaction(SIGBUS, nullptr, &before);
+        const int fd = open(path.c_str(), O_RDONLY);
+        const bool truncated = truncate(path.c_str(), c.cutTo) == 0;
+        const std::vector<unsigned char> marker(kParamsBytes.begin(), kParamsBytes.end());
+        MarkerMatcher matcher(marker);
+        const std::optional<int64_t> consumed = scanMappedFile(fd, 0, kMapped, matcher);
+        struct sigaction after {};
+        sigaction(SIGBUS, nullptr, &after);
+        const bool restored = after.sa_handler == before.sa_handler;
+        std::_Exit(truncated && consumed == c.result && restored ? 0 : 3);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, ShrinkingLauncherFile,
+    ::testing::Values(ShrinkCase{"Unchanged", 3 << 20, 4 << 20, (3 << 20) + 64},
+                      ShrinkCase{"MarkerBeforeTheCut", 1 << 19, 1 << 20, (1 << 19) + 64},
+                      ShrinkCase{"MarkerCutAway", 3 << 20, 1 << 20, -1},
+                      ShrinkCase{"CutInsideAPage", 3 << 20, (1 << 20) + 100, -1},
+                      ShrinkCase{"Emptied", 3 << 20, 0, -1}));
 
 TEST(TailHeader, ReadsElevenFieldsInOrder) {
   std::string bytes;
