@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+#include "util/cpu_level.h"
+
 namespace velmoran {
 namespace {
 
@@ -95,20 +97,11 @@ constexpr int kComplemented[] = {1, 2, 8, 12, 17, 20};
     E##su = B4 ^ (B0 & B1);                                                                      \
   } while (0)
 
-// The rounds are mostly rotations; with BMI2's non-destructive rotate the
-// compiler saves a register copy for each (about 15% here), and the x86-64-v4
-// build gains a few percent more. Copies for those levels are built beside the
-// baseline one and picked at load time, so the binary still runs anywhere.
-#if defined(__x86_64__) && defined(__GNUC__)
-#define KECCAK_TARGETS __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#else
-#define KECCAK_TARGETS
-#endif
-
 // Absorbs `blocks` (at least 1) whole blocks of 17 words from data, keeping
 // the lanes in locals across all of them; with data null it only permutes,
-// `blocks` times.
-KECCAK_TARGETS void absorbBlocks(uint64_t lanes[25], const unsigned char* data, std::size_t blocks) {
+// `blocks` times. Inlined into each of the per-level copies below.
+[[gnu::always_inline]] inline void absorbBlocksBody(uint64_t lanes[25], const unsigned char* data,
+                                                    std::size_t blocks) {
   for (int i : kComplemented) lanes[i] = ~lanes[i];
   uint64_t Aba = lanes[0], Abe = lanes[1], Abi = lanes[2], Abo = lanes[3], Abu = lanes[4];
   uint64_t Aga = lanes[5], Age = lanes[6], Agi = lanes[7], Ago = lanes[8], Agu = lanes[9];
@@ -141,6 +134,43 @@ KECCAK_TARGETS void absorbBlocks(uint64_t lanes[25], const unsigned char* data, 
 }
 
 #undef KECCAK_ROUND
+
+using AbsorbFunction = void (*)(uint64_t lanes[25], const unsigned char* data, std::size_t blocks);
+
+void absorbBlocksBaseline(uint64_t lanes[25], const unsigned char* data, std::size_t blocks) {
+  absorbBlocksBody(lanes, data, blocks);
+}
+
+// The rounds are mostly rotations; with BMI2's non-destructive rotate the
+// compiler saves a register copy for each (about 15% here), and the x86-64-v4
+// build gains a few percent more. Copies for those levels are built beside the
+// baseline one and picked on first use (util/cpu_level.h), not by a resolver
+// at load time as target_clones makes: that would ask the processor on every
+// run, hashing or not.
+#ifdef VELMORAN_CPU_LEVELS
+[[gnu::target("arch=x86-64-v3")]] void absorbBlocksV3(uint64_t lanes[25], const unsigned char* data,
+                                                      std::size_t blocks) {
+  absorbBlocksBody(lanes, data, blocks);
+}
+
+[[gnu::target("arch=x86-64-v4")]] void absorbBlocksV4(uint64_t lanes[25], const unsigned char* data,
+                                                      std::size_t blocks) {
+  absorbBlocksBody(lanes, data, blocks);
+}
+
+AbsorbFunction pickAbsorbBlocks() {
+  return cpuHasX86_64_v4() ? absorbBlocksV4 : cpuHasX86_64_v3() ? absorbBlocksV3 : absorbBlocksBaseline;
+}
+#endif
+
+void absorbBlocks(uint64_t lanes[25], const unsigned char* data, std::size_t blocks) {
+#ifdef VELMORAN_CPU_LEVELS
+  static const AbsorbFunction chosen = pickAbsorbBlocks();
+  chosen(lanes, data, blocks);
+#else
+  absorbBlocksBaseline(lanes, data, blocks);
+#endif
+}
 
 // Byte k of the state is byte k mod 8 (least significant first) of lane k / 8.
 inline unsigned char& stateByte(KeccakState& state, int k) {

@@ -45,11 +45,22 @@ class MarkerMatcher {
   std::size_t matched_ = 0;
 };
 
+// The search the matcher uses for where a marker's first two bytes stand side
+// by side: the first position in [begin, end - 1) where a is followed by b,
+// or end. Each copy this processor can run, the baseline first, for tests
+// that hold them to the same answers.
+using BytePairFinder = const unsigned char* (*)(const unsigned char* begin, const unsigned char* end,
+                                                unsigned char a, unsigned char b);
+std::vector<BytePairFinder> bytePairFinders();
+
 // Offset just after the first occurrence of the marker in the bytes, or -1.
 int64_t findMarkerEnd(std::span<const unsigned char> bytes, std::span<const unsigned char> marker);
 
 // Feeds bytes [start, size) of the file to the matcher through a read-only
-// mapping, which saves copying every byte into a buffer first. Returns the
+// mapping, which saves copying every byte into a buffer first. That wins
+// when the page cache holds the file in large folios, as it does after
+// reading it from disk or writing it in one go; only a file still cached as
+// written in small pieces scans faster read into blocks. Returns the
 // bytes consumed from start (marker included), -1 when the marker is not
 // there, or none when the file cannot be mapped. A file that has become
 // shorter than size by the time its bytes are read (someone truncated it

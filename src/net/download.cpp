@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "net/curl_library.h"
 #include "splash/splash.h"
 #include "util/file.h"
 #include "util/log.h"
@@ -34,7 +35,8 @@ struct Transfer {
 };
 
 struct CurlCleanup {
-  void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
+  const CurlLibrary* curl;
+  void operator()(CURL* handle) const noexcept { curl->easy_cleanup(handle); }
 };
 using CurlPtr = std::unique_ptr<CURL, CurlCleanup>;
 
@@ -57,48 +59,50 @@ size_t writeBody(char* data, size_t size, size_t count, void* target) {
   return bytes;
 }
 
-void setOptions(CURL* handle, const DownloadRequest& request, Transfer& transfer, bool withoutProxy) {
-  curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
-  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeBody);
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+void setOptions(const CurlLibrary& curl, CURL* handle, const DownloadRequest& request, Transfer& transfer,
+                bool withoutProxy) {
+  const auto setopt = curl.easy_setopt;
+  setopt(handle, CURLOPT_URL, request.url.c_str());
+  setopt(handle, CURLOPT_WRITEFUNCTION, writeBody);
+  setopt(handle, CURLOPT_WRITEDATA, &transfer);
   // A length announced beyond the limit is refused before any body arrives.
-  if (transfer.limit >= 0) curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, transfer.limit);
-  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, progress_func);
+  if (transfer.limit >= 0) setopt(handle, CURLOPT_MAXFILESIZE_LARGE, transfer.limit);
+  setopt(handle, CURLOPT_NOPROGRESS, 0L);
+  setopt(handle, CURLOPT_XFERINFOFUNCTION, progress_func);
   // An error page must not be installed as a version file or an archive.
-  curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L);
-  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  setopt(handle, CURLOPT_FAILONERROR, 1L);
+  setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+  setopt(handle, CURLOPT_MAXREDIRS, 5L);
+  setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   // A server that stops answering would otherwise hold the launcher forever.
-  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
-  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, stallTimeoutSeconds);
+  setopt(handle, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
+  setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  setopt(handle, CURLOPT_LOW_SPEED_TIME, stallTimeoutSeconds);
   // A server that trickles just fast enough for the stall rule must end too.
-  curl_easy_setopt(handle, CURLOPT_TIMEOUT, request.kind == DownloadKind::VersionFile
+  setopt(handle, CURLOPT_TIMEOUT, request.kind == DownloadKind::VersionFile
                                                 ? versionFileTimeLimitSeconds
                                                 : archiveTimeLimitSeconds);
   // Time-outs must not be carried by signals on a worker thread.
-  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-  if (withoutProxy) curl_easy_setopt(handle, CURLOPT_PROXY, "");
+  setopt(handle, CURLOPT_NOSIGNAL, 1L);
+  if (withoutProxy) setopt(handle, CURLOPT_PROXY, "");
 }
 
 // Runs the transfer; true on success, otherwise the reason goes to stderr.
-bool perform(CURL* handle, const DownloadRequest& request, const Transfer& transfer) {
-  const CURLcode result = curl_easy_perform(handle);
+bool perform(const CurlLibrary& curl, CURL* handle, const DownloadRequest& request, const Transfer& transfer) {
+  const CURLcode result = curl.easy_perform(handle);
   if (result == CURLE_OK) return true;
   if (transfer.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
     std::fprintf(stderr, "[HttpDownloader] %s is larger than the %lld bytes allowed; refusing it\n",
                  request.url.c_str(), static_cast<long long>(transfer.limit));
   } else if (result == CURLE_HTTP_RETURNED_ERROR) {
     long status = 0;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    curl.easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     std::fprintf(stderr, "[HttpDownloader] curl_easy_perform() failed: %s (HTTP status %ld)\n",
-                 curl_easy_strerror(result), status);
+                 curl.easy_strerror(result), status);
   } else {
     std::fprintf(stderr, "[HttpDownloader] curl_easy_perform() failed: %s\n",
-                 curl_easy_strerror(result));
+                 curl.easy_strerror(result));
   }
   return false;
 }
@@ -178,7 +182,9 @@ void downloadThread(DownloadRequest& request) {
   std::fflush(stdout);
   say("[HttpDownloader] Kickstarting curl");
 
-  CurlPtr handle(curl_easy_init());
+  // The first download loads libcurl; a machine without it cannot download.
+  const CurlLibrary* curl = curlLibrary();
+  CurlPtr handle(curl != nullptr ? curl->easy_init() : nullptr, CurlCleanup{curl});
   if (!handle) {
     say("[HttpDownloader] Unable to initialise CURL!");
     return;
@@ -186,20 +192,20 @@ void downloadThread(DownloadRequest& request) {
   const curl_off_t limit = request.kind == DownloadKind::VersionFile ? kMaxVersionFileSize : -1;
   Transfer first{out.get(), limit};
   say("[HttpDownloader] Setting up download options");
-  setOptions(handle.get(), request, first, false);
+  setOptions(*curl, handle.get(), request, first, false);
   say("[HttpDownloader] Starting download");
-  request.succeeded = perform(handle.get(), request, first);
+  request.succeeded = perform(*curl, handle.get(), request, first);
   say("[HttpDownloader] Done download");
   handle.reset();
   say("[HttpDownloader] Cleaned up");
 
   if (!request.succeeded) {
     say("[HttpDownloader] Initial download failed. Retrying...");
-    CurlPtr retry(curl_easy_init());
+    CurlPtr retry(curl->easy_init(), CurlCleanup{curl});
     Transfer second{out.get(), limit};
     if (retry && truncateOutput(out.get())) {
-      setOptions(retry.get(), request, second, true);
-      request.succeeded = perform(retry.get(), request, second);
+      setOptions(*curl, retry.get(), request, second, true);
+      request.succeeded = perform(*curl, retry.get(), request, second);
     }
   }
   std::fflush(stdout);

@@ -277,6 +277,7 @@ class Run:
 
     def __init__(self, proc, java_log):
         self.stdout = proc.stdout
+        self.stderr = proc.stderr
         self.records = harness.records(proc.stdout)
         self.java_log = java_log
 

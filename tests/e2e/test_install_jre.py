@@ -160,5 +160,22 @@ class JreProvisioning(InstallTest):
                 else:
                     self.assertEqual(run.starts, [])
 
+    def test_without_libcurl_the_download_fails_and_nothing_is_installed(self):
+        # The launcher loads libcurl only to download; an unloadable one found
+        # first (here an empty file) stands for a machine without it.
+        server = self.serve()
+        server.put_jre(SERVED, read(self.builder.jre_archive(SERVED)))
+        broken = os.path.join(self.sandbox.root, "no-curl")
+        installs.write(os.path.join(broken, "libcurl.so.4"), b"")
+        run = self.launch(self.online_launcher(server), status=1, search_path=self.search_path(),
+                          env={"LD_LIBRARY_PATH": broken})
+        self.assertIn("[HttpDownloader] Unable to load libcurl.so.4 (", run.stderr)
+        self.assertIn("[HttpDownloader] Unable to initialise CURL!", run.records)
+        self.assertRecords(run, "[JREDownload] Failed to download JRE version file")
+        self.assertEqual(self.jre_folders(), [])
+        self.assertNoTemporaryFolders()
+        self.assertEqual(run.starts, [])
+
+
 if __name__ == "__main__":
     harness.main()

@@ -1,5 +1,6 @@
 #include "net/download.h"
 
+#include "net/curl_library.h"
 #include "splash/splash.h"
 #include "test_support.h"
 #include "xvfb.h"
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -142,15 +144,17 @@ class DownloadTest : public ::testing::Test {
   // Requests the server has had for path, asked directly so the downloader
   // under test is not involved.
   static int requestsFor(const std::string& path) {
+    const CurlLibrary* curl = curlLibrary();
+    if (curl == nullptr) return -1;
     std::string body;
-    CURL* handle = curl_easy_init();
+    CURL* handle = curl->easy_init();
     const std::string countUrl = url("/count" + path);
-    curl_easy_setopt(handle, CURLOPT_URL, countUrl.c_str());
-    curl_easy_setopt(handle, CURLOPT_PROXY, "");
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendToString);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body);
-    const CURLcode result = curl_easy_perform(handle);
-    curl_easy_cleanup(handle);
+    curl->easy_setopt(handle, CURLOPT_URL, countUrl.c_str());
+    curl->easy_setopt(handle, CURLOPT_PROXY, "");
+    curl->easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendToString);
+    curl->easy_setopt(handle, CURLOPT_WRITEDATA, &body);
+    const CURLcode result = curl->easy_perform(handle);
+    curl->easy_cleanup(handle);
     return result == CURLE_OK ? std::atoi(body.c_str()) : -1;
   }
 
@@ -339,6 +343,32 @@ TEST_F(DownloadTest, ThePlaceholderUpdateUrlIsSkipped) {
   EXPECT_EQ(out.find("[HttpDownloader]"), std::string::npos);
   EXPECT_FALSE(fs::exists(dir_ / "Velmoran-MyJre-version.txt"));
 }
+
+struct LoadFailure {
+  const char* file;
+  const char* record;  // what standard error says
+};
+
+void PrintTo(const LoadFailure& c, std::ostream* os) { *os << c.file; }
+
+class CurlLoadFailureTest : public ::testing::TestWithParam<LoadFailure> {};
+
+// A machine without libcurl, or with something else under its name, gets a
+// reason and no table; the downloader then fails as when no handle can be made.
+TEST_P(CurlLoadFailureTest, NamesTheReasonAndGivesNoTable) {
+  testing::internal::CaptureStderr();
+  const std::optional<CurlLibrary> curl = loadCurlLibrary(GetParam().file);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(curl.has_value());
+  EXPECT_NE(err.find(GetParam().record), std::string::npos) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CurlLoadFailureTest,
+    ::testing::Values(
+        LoadFailure{"libvelmoran-no-such-library.so.4",
+                    "[HttpDownloader] Unable to load libvelmoran-no-such-library.so.4 ("},
+        LoadFailure{"libz.so.1", "[HttpDownloader] libz.so.1 has no curl_easy_init: "}));
 
 struct BarCase {
   curl_off_t total;

@@ -182,6 +182,32 @@ TEST(ScanToMarker, AgreesWithTheByteByByteRuleOnAdversarialInput) {
   }
 }
 
+// Every copy of the pair search (16 and 32 bytes a step) finds the first
+// pair wherever it stands relative to the steps, also across a step's last
+// byte and in the bytes left over after the last whole step.
+TEST(BytePairSearch, EveryCopyFindsTheFirstPairAtEveryOffset) {
+  std::mt19937 random(7);
+  for (const BytePairFinder find : bytePairFinders()) {
+    for (std::size_t size : {0u, 1u, 2u, 31u, 33u, 64u, 65u, 66u, 129u, 200u}) {
+      std::vector<unsigned char> bytes(size);
+      for (auto& b : bytes) b = static_cast<unsigned char>(random() % 3);  // many lone 1s and 2s
+      for (std::size_t at = 0; at < size; ++at) {
+        std::vector<unsigned char> planted = bytes;
+        if (at + 1 < size) planted[at] = 1, planted[at + 1] = 2;
+        std::size_t expected = size;
+        for (std::size_t i = 0; i + 1 < size; ++i) {
+          if (planted[i] == 1 && planted[i + 1] == 2) {
+            expected = i;
+            break;
+          }
+        }
+        const unsigned char* got = find(planted.data(), planted.data() + size, 1, 2);
+        ASSERT_EQ(static_cast<std::size_t>(got - planted.data()), expected) << "size " << size << ", pair at " << at;
+      }
+    }
+  }
+}
+
 struct ShrinkCase {
   const char* label;
   off_t markerAt;
