@@ -3,20 +3,31 @@
 # namespace in which HOME_DIR is bound over the user's home folder (from the
 # password database, as the launcher finds it) and OPT_DIR over /opt, so the
 # real ones are never touched.
-# Usage: scripts/sandbox.sh [--read-only-opt] HOME_DIR OPT_DIR WORK_DIR COMMAND [ARGS...]
+# Usage: scripts/sandbox.sh [--read-only-opt | --small-opt BYTES] HOME_DIR OPT_DIR WORK_DIR COMMAND [ARGS...]
 # With --read-only-opt the bound /opt cannot be written, not even by root.
+# With --small-opt /opt is a fresh tmpfs of BYTES (a small disk that fills up)
+# that starts with a copy of OPT_DIR; what the command leaves there is copied
+# back into OPT_DIR when it ends, and its exit status is kept.
 #
 # As root this is a plain mount namespace. A normal user gets one inside user
 # namespaces of their own where the kernel allows them, otherwise through
 # passwordless sudo (dropping back to the user for the command).
 set -euo pipefail
-read_only_opt=
-if [ "${1-}" = "--read-only-opt" ]; then
-  read_only_opt='mount -o remount,bind,ro /opt; '
-  shift
-fi
+usage="usage: scripts/sandbox.sh [--read-only-opt | --small-opt BYTES] HOME_DIR OPT_DIR WORK_DIR COMMAND [ARGS...]"
+mount_opt='mount --bind "$3" /opt; '
+small_opt=
+case "${1-}" in
+  --read-only-opt)
+    mount_opt=$mount_opt'mount -o remount,bind,ro /opt; '
+    shift ;;
+  --small-opt)
+    small_opt=${2-}
+    case "$small_opt" in ''|*[!0-9]*) echo "$usage" >&2; exit 2 ;; esac
+    mount_opt='mount -t tmpfs -o size='$small_opt',mode=1777 velmoran-small-opt /opt; cp -a "$3"/. /opt; '
+    shift 2 ;;
+esac
 if [ $# -lt 4 ]; then
-  echo "usage: scripts/sandbox.sh [--read-only-opt] HOME_DIR OPT_DIR WORK_DIR COMMAND [ARGS...]" >&2
+  echo "$usage" >&2
   exit 2
 fi
 home=$1 opt=$2 work=$3
@@ -28,22 +39,31 @@ if [ -z "$real_home" ]; then
   echo "sandbox: user $uid has no home folder in the password database" >&2
   exit 125
 fi
-binds='set -e; mount --bind "$1" "$2"; mount --bind "$3" /opt; '$read_only_opt'cd "$4"; shift 4'
+binds='set -e; mount --bind "$1" "$2"; '$mount_opt'opt_dir=$3; cd "$4"; shift 4'
+# How the namespace's shell runs the command it is given (RUNNER "$@"): in
+# place, or with the small /opt copied back once it ends.
+run() {
+  if [ -z "$small_opt" ]; then
+    echo "exec $1 \"\$@\""
+  else
+    echo "set +e; $1 \"\$@\"; status=\$?; rm -rf \"\$opt_dir\"/* \"\$opt_dir\"/.[!.]*; cp -a /opt/. \"\$opt_dir\"; exit \$status"
+  fi
+}
 
 if [ "$uid" -eq 0 ]; then
   exec unshare --mount --propagation private \
-    sh -c "$binds; exec \"\$@\"" sh "$home" "$real_home" "$opt" "$work" "$@"
+    sh -c "$binds; $(run '')" sh "$home" "$real_home" "$opt" "$work" "$@"
 fi
 # Mounting needs root in the namespace; a second user namespace inside it
 # then maps the user back, so the command runs with its own uid and home.
 if unshare --user --map-root-user --mount true 2>/dev/null; then
   exec unshare --user --map-root-user --mount --propagation private \
-    sh -c "$binds; exec unshare --user --map-user=$uid --map-group=$gid \"\$@\"" \
+    sh -c "$binds; $(run "unshare --user --map-user=$uid --map-group=$gid")" \
     sh "$home" "$real_home" "$opt" "$work" "$@"
 fi
 if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
   exec sudo -n -E unshare --mount --propagation private \
-    sh -c "$binds; exec setpriv --reuid=$uid --regid=$gid --init-groups \"\$@\"" \
+    sh -c "$binds; $(run "setpriv --reuid=$uid --regid=$gid --init-groups")" \
     sh "$home" "$real_home" "$opt" "$work" "$@"
 fi
 echo "sandbox: cannot make a private mount namespace as $(id -un): this kernel refuses user" \

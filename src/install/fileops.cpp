@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "util/clock.h"
@@ -168,6 +169,24 @@ struct FolderId {
   bool operator==(const FolderId&) const = default;
 };
 
+// A file is copied to a new name beside its destination and renamed onto it
+// once whole: a copy onto an installed folder that fails half-way (a full
+// disk) leaves the installed file as it was, and a program running from that
+// file keeps what it has open.
+FilePtr createPartFile(const std::string& destination, std::string& part) {
+  part = destination + ".part-XXXXXX";
+  checkPathLength(part);
+  UniqueFd fd(mkstemp(part.data()));
+  if (!fd) return nullptr;
+  FilePtr out(fchmod(fd.get(), kCopiedFileMode) == 0 ? fdopen(fd.get(), "wb") : nullptr);
+  if (!out) {
+    unlink(part.c_str());
+    return nullptr;
+  }
+  fd.release();
+  return out;
+}
+
 // What stands at a destination path is replaced, never written through: a
 // link there would take the copy outside the destination.
 void dropDestinationLink(const std::string& path) {
@@ -237,14 +256,16 @@ int copyTree(const std::string& source, const std::string& destination, bool fol
                    from.c_str());
         return 1;
       }
-      FilePtr out = openForWriting(to, kCopiedFileMode, false);
+      std::string part;
+      FilePtr out = createPartFile(to, part);
       if (!out) {
         logMessage("[CopyFolder] *************************** Unable to open destination file for copy %s\n",
                    to.c_str());
         return 1;
       }
       const bool copied = copyStream(in.get(), out.get());
-      if (!finishCopy(std::move(out), copied)) {
+      if (!finishCopy(std::move(out), copied) || std::rename(part.c_str(), to.c_str()) != 0) {
+        unlink(part.c_str());
         logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n", from.c_str(),
                    to.c_str());
         return 1;

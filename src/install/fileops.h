@@ -39,9 +39,11 @@ bool copyFile(const std::string& source, const std::string& destination, mode_t 
               bool mustBeNew = false);
 
 // Copies the contents of source into the existing destination, depth first,
-// overwriting files of the same name. Links are copied as links; a link that
-// stands at a destination path is replaced, never written through. 0, or
-// non-zero at the first failure.
+// replacing files of the same name. Each file is written beside its name and
+// renamed onto it once whole, so a failed copy leaves every file there either
+// as it was or fully replaced. Links are copied as links; a link that stands
+// at a destination path is replaced, never written through. 0, or non-zero at
+// the first failure.
 int copyFolder(const std::string& source, const std::string& destination);
 
 // The same, but links in the source are followed, so the copy holds no link:

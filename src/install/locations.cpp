@@ -49,16 +49,40 @@ std::optional<long> tempFolderSeconds(const std::string& name) {
   return std::atol(fields.c_str());
 }
 
-// The locks on this run's temporary folders, held until the process ends
-// (the descriptors are not inherited by the programs it starts).
-std::vector<UniqueFd>& heldTempFolders() {
-  static std::vector<UniqueFd> held;
+// This run's temporary folders and the locks on them, held until the process
+// ends (the descriptors are not inherited by the programs it starts).
+struct HeldFolder {
+  std::string path;
+  UniqueFd fd;
+};
+
+std::vector<HeldFolder>& heldTempFolders() {
+  static std::vector<HeldFolder> held;
   return held;
+}
+
+bool sameFile(int a, int b) {
+  struct stat first {}, second {};
+  return fstat(a, &first) == 0 && fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
+// A failed run's temporary folders would stay for a day (a full disk the
+// whole time). One renamed into place is no longer at its temporary name and
+// is kept; what stands at that name now must be the very folder this run made.
+void removeOwnTempFolders() {
+  for (HeldFolder& held : heldTempFolders()) {
+    UniqueFd folder(open(held.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder || !sameFile(folder.get(), held.fd.get())) continue;
+    if (deleteFolderAt(std::move(folder), held.path, false) == 0) rmdir(held.path.c_str());
+  }
 }
 
 void holdTempFolder(const std::string& path) {
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (fd && flock(fd.get(), LOCK_EX | LOCK_NB) == 0) heldTempFolders().push_back(std::move(fd));
+  if (!fd || flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return;
+  heldTempFolders().push_back({path, std::move(fd)});
+  setFailedRunCleanup(removeOwnTempFolders);
 }
 
 // The text strictly between the n-th and (n+1)-th "-", or none.

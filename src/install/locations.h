@@ -34,7 +34,8 @@ std::string makeAppTempFolder(const std::string& master, const std::string& comp
 // the count goes on (+1, +2, ...) until mkdir succeeds, so no two runs share
 // one folder. None when the folder cannot be created for another reason. The
 // run holds a lock (flock) on the folder until it ends, so that no other run
-// takes it for a leftover.
+// takes it for a leftover; a run that fails (endRun with a status other than
+// 0) removes the folder, unless it has been renamed away.
 std::optional<std::string> createAppTempFolder(const std::string& master,
                                                const std::string& component,
                                                const std::string& version);

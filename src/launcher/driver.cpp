@@ -163,6 +163,12 @@ void extractWrapperTail(const char* launcherPath, int userArgc, char** userArgv,
     FilePtr params = openAtMarker(
         run, run.paramsMarker, "Params",
         "[Extractor] *********************** Failed to extract wrapper params - couldn't open file %s\n");
+    if (!paramsAreaIsWhole(params.get())) {
+      logError("[Extractor] The launcher file %s is cut short or damaged: no end marker after its Params "
+               "section; refusing to run it\n",
+               run.launcherPath.c_str());
+      endRun(1);
+    }
     run.params = readDynamicParams(params.get(), run.properties);
   }
   if (run.prepareOnly) {

@@ -43,6 +43,7 @@ struct TailRun {
   std::string jreName;  // from jre_name, then the override file
   bool hasGu = false;   // the tail carries the updater: it is more than a launcher
   FilePtr tailStream;   // positioned at the next tail entry
+  UniqueFd installTurn;  // the lock on the master folder while this run installs
 };
 
 [[noreturn]] void extractWrapperTail(const char* launcherPath, int userArgc, char** userArgv,

@@ -1,5 +1,7 @@
 #include "launcher/install_flow.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -60,6 +62,30 @@ Decision decide(const TailRun& run) {
   return d;
 }
 
+// Runs for one application take turns at installing: a second launcher
+// started meanwhile waits for the first one's install, and then finds it in
+// place, instead of extracting the same versions beside it and copying them
+// over folders the first run has started from. The lock on the master folder
+// goes with the process (its descriptor is not inherited by what it starts);
+// where none can be taken the run goes on without. True when it waited.
+bool takeInstallTurn(TailRun& run) {
+  UniqueFd master(open(run.masterFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!master) return false;
+  bool waited = false;
+  if (flock(master.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) return false;
+    logMessage("[Extractor] Another run is installing into %s; waiting for it to finish\n",
+               run.masterFolder.c_str());
+    waited = true;
+    int locked = 0;
+    while ((locked = flock(master.get(), LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) return true;
+  }
+  run.installTurn = std::move(master);
+  return waited;
+}
+
 // The splash image parameter replaces the tail's image before the updater's
 // folder is renamed, where the header allows it.
 void overrideSplash(const TailRun& run, const std::string& updaterTemp) {
@@ -90,6 +116,8 @@ UpdaterFiles installUpdater(TailRun& run) {
                makeAppTempFolder(run.masterFolder, kUpdaterComponent, run.header.guVersion).c_str());
     logMessage("[Extractor] Unable to create GU Temp folder - assuming elevation required\n");
     logMessage("[Extractor] Performing elevated setup and launch");
+    // The elevated run installs in this one's stead and must get the turn.
+    run.installTurn.reset();
     doElevatedSetupAndLaunch(run.header.appName, run.fullArgc, run.fullArgv, run.noUi);
   }
   const std::string& guTemp = *created;
@@ -232,7 +260,9 @@ std::string newTemporaryFolder(const TailRun& run) {
 }
 
 void decideAndInstall(TailRun& run) {
-  const Decision d = decide(run);
+  Decision d = decide(run);
+  // What another run installed while this one waited may be all it needs.
+  if (d.reason && takeInstallTurn(run)) d = decide(run);
   if (d.reason) extractAndRun(run, d);
   logMessage("[Extractor] Running without extraction now\n");
   handOver(run, *d.latestUpdater);

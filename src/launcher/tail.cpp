@@ -298,6 +298,16 @@ int64_t scanToMarker(FILE* stream, std::span<const unsigned char> marker, const 
   return *consumed;
 }
 
+bool paramsAreaIsWhole(FILE* stream) {
+  const off_t area = ftello(stream);
+  if (area < 0) return false;
+  const std::vector<unsigned char> expected = allocAndInitParamsEndMarker();
+  std::vector<unsigned char> found(expected.size());
+  const bool whole = fseeko(stream, area + static_cast<off_t>(kParamsAreaSize), SEEK_SET) == 0 &&
+                     std::fread(found.data(), 1, found.size(), stream) == found.size() && found == expected;
+  return fseeko(stream, area, SEEK_SET) == 0 && whole;
+}
+
 const std::array<TailHeaderField, 11> kTailHeaderFields = {{
     {"App Name", 1024, &TailHeader::appName},
     {"App Version", 1024, &TailHeader::appVersion},

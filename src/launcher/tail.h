@@ -100,6 +100,12 @@ extern const std::array<TailHeaderField, 11> kTailHeaderFields;
 
 TailHeader readTailHeader(FILE* stream);
 
+// True when the Params end marker stands right after the Params area that
+// starts at the stream's position, which it is left at. A launcher file cut
+// short anywhere (a download broken off) has lost it, and so has one whose
+// area was changed in length; their parameters are not to be trusted.
+bool paramsAreaIsWhole(FILE* stream);
+
 // The Params section: "Params Count", then that many name/value pairs.
 constexpr std::size_t kParamNameSize = 1024;
 constexpr std::size_t kParamValueSize = 200000;

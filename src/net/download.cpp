@@ -20,6 +20,12 @@ namespace velmoran {
 namespace {
 
 constexpr int kBarWidth = 40;
+// Bytes a second: a transfer slower than this for the whole stall time is
+// given up. A server that trickles a byte a second would otherwise hold an
+// archive download (and the user at the splash) until the 30-minute limit of
+// each attempt, and a rule of 1 byte/s would let such a trickle through or not
+// by the jitter of its timing.
+constexpr long kLowestSpeed = 1024;
 
 long connectTimeoutSeconds = 30;
 long stallTimeoutSeconds = 60;
@@ -77,9 +83,9 @@ void setOptions(const CurlLibrary& curl, CURL* handle, const DownloadRequest& re
   setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   // A server that stops answering would otherwise hold the launcher forever.
   setopt(handle, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
-  setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  setopt(handle, CURLOPT_LOW_SPEED_LIMIT, kLowestSpeed);
   setopt(handle, CURLOPT_LOW_SPEED_TIME, stallTimeoutSeconds);
-  // A server that trickles just fast enough for the stall rule must end too.
+  // A server that sends just fast enough for the stall rule must end too.
   setopt(handle, CURLOPT_TIMEOUT, request.kind == DownloadKind::VersionFile
                                                 ? versionFileTimeLimitSeconds
                                                 : archiveTimeLimitSeconds);

@@ -46,7 +46,7 @@ int progress_func(void* clientData, curl_off_t downloadTotal, curl_off_t downloa
 void downloadVersionFile(const std::string& folder, const std::string& updateUrl,
                          const std::string& componentName);
 
-// For tests only: the connect time-out and the time below 1 byte/s after
+// For tests only: the connect time-out and the time below 1 KiB/s after
 // which a transfer is given up (30 and 60 seconds in a run).
 void setDownloadTimeouts(long connectSeconds, long stallSeconds);
 // For tests only: the time one attempt may take in all, by kind (60 seconds

@@ -4,6 +4,11 @@
 #include <cstdlib>
 
 namespace velmoran {
+namespace {
+FailedRunCleanup failedRunCleanup = nullptr;
+}  // namespace
+
+void setFailedRunCleanup(FailedRunCleanup cleanup) { failedRunCleanup = cleanup; }
 
 #ifdef VELMORAN_FUZZ
 namespace {
@@ -20,6 +25,12 @@ void endRun(int status) {
 #ifdef VELMORAN_FUZZ
   if (endRunHook != nullptr) endRunHook(status);
 #endif
+  if (status != 0 && failedRunCleanup != nullptr) {
+    // Once: a cleanup that ends the run itself (a path refused) must not loop.
+    const FailedRunCleanup cleanup = failedRunCleanup;
+    failedRunCleanup = nullptr;
+    cleanup();
+  }
   std::fflush(nullptr);
   std::_Exit(status);
 }

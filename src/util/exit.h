@@ -4,8 +4,14 @@
 namespace velmoran {
 
 // Flushes the standard streams and the log file and ends the process with the
-// given status. Logs nothing of its own.
+// given status. Logs nothing of its own. A failed run (status not 0) first
+// calls the cleanup set with setFailedRunCleanup, if any.
 [[noreturn]] void endRun(int status);
+
+// What a failed run undoes before it ends: the install layer removes the
+// temporary folders the run made, which no later run would rename.
+using FailedRunCleanup = void (*)();
+void setFailedRunCleanup(FailedRunCleanup cleanup);
 
 #ifdef VELMORAN_FUZZ
 // Fuzz builds only (the shipped programs are never built with it): endRun

@@ -113,17 +113,27 @@ class Sandbox:
         assert not relative.startswith(".."), path
         return os.path.normpath(os.path.join(pwd.getpwuid(os.getuid()).pw_dir, relative))
 
-    def run(self, launcher, *args, env=None, cwd=None, timeout=300, invoke_as=None, search_path=None):
-        """Runs a launcher file inside the sandbox; returns the completed process. search_path
-        is the PATH of the launcher alone (the sandbox itself needs the usual one)."""
+    def command(self, launcher, *args, cwd=None, invoke_as=None, search_path=None, opt_size=None):
+        """The command line that runs a launcher file inside the sandbox. search_path is the PATH
+        of the launcher alone (the sandbox itself needs the usual one); opt_size makes /opt a
+        disk of that many bytes for this run."""
         with_path = ["/usr/bin/env", f"PATH={search_path}"] if search_path is not None else []
-        cmd = [SANDBOX, *(["--read-only-opt"] if self.read_only_opt else []), self.home, self.opt, cwd or self.work,
-               *with_path, invoke_as or launcher, *map(str, args)]
+        opt = ["--small-opt", str(opt_size)] if opt_size else ["--read-only-opt"] if self.read_only_opt else []
+        return [SANDBOX, *opt, self.home, self.opt, cwd or self.work, *with_path, invoke_as or launcher,
+                *map(str, args)]
+
+    @staticmethod
+    def environment(env):
         run_env = dict(os.environ)
         run_env.pop("DISPLAY", None)
-        if env:
-            run_env.update(env)
-        proc = subprocess.run(cmd, capture_output=True, text=True, env=run_env, timeout=timeout)
+        run_env.update(env or {})
+        return run_env
+
+    def run(self, launcher, *args, env=None, timeout=300, **options):
+        """Runs a launcher file inside the sandbox (options as for command); returns the
+        completed process."""
+        cmd = self.command(launcher, *args, **options)
+        proc = subprocess.run(cmd, capture_output=True, text=True, env=self.environment(env), timeout=timeout)
         if proc.returncode == 125 and proc.stderr.startswith("sandbox:"):
             raise AssertionError(proc.stderr.strip())
         return proc

@@ -322,13 +322,14 @@ class InstallTest(harness.SandboxTest):
         self.addCleanup(server.close)
         return server
 
-    def launch(self, launcher, *args, status=0, env=None, search_path=None):
-        """Runs a launcher file with the fake java's log of its own; checks the exit status."""
+    def launch(self, launcher, *args, status=0, env=None, **options):
+        """Runs a launcher file with the fake java's log of its own (options as for
+        Sandbox.command); checks the exit status."""
         self.runs += 1
         java_log = os.path.join(self.sandbox.root, f"java-{self.runs}.log")
         run_env = {"VELMORAN_FAKE_JAVA_LOG": java_log, "no_proxy": "127.0.0.1"}
         run_env.update(env or {})
-        proc = self.sandbox.run(launcher, *args, env=run_env, search_path=search_path)
+        proc = self.sandbox.run(launcher, *args, env=run_env, **options)
         self.assertEqual(proc.returncode, status, proc.stdout + proc.stderr)
         return Run(proc, java_log)
 

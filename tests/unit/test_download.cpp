@@ -285,6 +285,17 @@ TEST_F(DownloadTest, FollowsUpToFiveRedirects) {
   }
 }
 
+// Ten bytes a second pass a rule of 1 byte/s for ever, so only the 30-minute
+// limit would end the attempt; the stall rule's 1 KiB/s ends it.
+TEST_F(DownloadTest, GivesUpOnAServerThatCrawls) {
+  setDownloadTimeouts(2, 1);
+  setDownloadTimeLimits(3600, 3600);
+  const Outcome o = download("/crawl", dir_ / "crawl.bin");
+  EXPECT_FALSE(o.result);
+  EXPECT_EQ(countOf(o.err, "Timeout was reached"), 2u) << o.err;
+  EXPECT_EQ(requestsFor("/crawl"), 2);
+}
+
 TEST_F(DownloadTest, GivesUpOnAStalledServer) {
   setDownloadTimeouts(2, 1);
   const fs::path destination = dir_ / "stalled.bin";

@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -265,6 +267,42 @@ TEST(CopyFolderTest, CopiesContentsDepthFirstAndOverwrites) {
   EXPECT_THAT(failures,
               HasSubstr(" [CopyFolder] SourceDir from '" + (scratch / "missing") + "' is NULL\n"));
   EXPECT_THAT(failures, HasSubstr("(could not create target folder)\n"));
+}
+
+// A disk that fills up half-way through a copy onto an installed folder (the
+// child may write no more than 4 KiB per file): the installed files stay whole,
+// the one whose copy failed as it was, and no part of the copy is left beside it.
+TEST(CopyFolderTest, AFailedCopyLeavesTheFilesThereWhole) {
+  TempDir scratch;
+  const std::string from = scratch / "from";
+  const std::string to = scratch / "to";
+  makeFolder(from);
+  writeFile(from + "/a", "replaced");
+  writeFile(from + "/b", std::string(20000, 'n'));
+  makeFolder(to);
+  writeFile(to + "/a", "installed a");
+  writeFile(to + "/b", "installed b");
+
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit limit{4096, 4096};
+    signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+    if (freopen("/dev/null", "w", stdout) == nullptr || setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
+    _exit(copyFolder(from, to) != 0 ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  // Directory order decides whether a was copied before b failed.
+  EXPECT_THAT(readFile(to + "/a"), ::testing::AnyOf("installed a", "replaced"));
+  EXPECT_EQ(readFile(to + "/b"), "installed b");
+  std::vector<std::string> names;
+  DIR* dir = opendir(to.c_str());
+  while (const dirent* entry = readdir(dir)) names.push_back(entry->d_name);
+  closedir(dir);
+  EXPECT_EQ(names.size(), 4u);
 }
 
 TEST(DoRenameTest, MovesAFolder) {

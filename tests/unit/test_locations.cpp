@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <functional>
@@ -221,6 +222,49 @@ TEST(TempFolderTest, ARunHoldsItsFolderLocked) {
   EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
   EXPECT_EQ(errno, EWOULDBLOCK);
   close(other);
+}
+
+std::vector<std::string> entriesOf(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(folder.c_str());
+  while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
+    if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..") names.push_back(entry->d_name);
+  }
+  if (dir != nullptr) closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A failed run takes its half-extracted folders with it; a folder it renamed
+// into place, and one another run made at a temporary name it gave up, stay.
+// A run that ends well removes nothing.
+TEST(TempFolderDeathTest, AFailedRunRemovesTheFoldersItStillHolds) {
+  for (const int status : {1, 0}) {
+    TempDir master, outside;
+    testutil::writeFile(outside / "keep", "someone else's");
+    EXPECT_EXIT(
+        {
+          const std::string half = createAppTempFolder(master.path(), "MyApp", "1").value_or("");
+          testutil::writeFile(half + "/part.jar", "half an extraction");
+          if (symlink(outside.path().c_str(), (half + "/escape").c_str()) != 0) endRun(3);
+          const std::string done = createAppTempFolder(master.path(), "MyApp", "1").value_or("");
+          if (rename(done.c_str(), (master / "Velmoran-MyApp-1-complete").c_str()) != 0) endRun(3);
+          const std::string given = createAppTempFolder(master.path(), "MyApp", "1").value_or("");
+          if (rmdir(given.c_str()) != 0 || mkdir(given.c_str(), 0755) != 0) endRun(3);
+          testutil::writeFile(given + "/other", "another run's");
+          endRun(status);
+        },
+        ::testing::ExitedWithCode(status), "");
+    const std::vector<std::string> left = entriesOf(master.path());
+    EXPECT_EQ(left.size(), status == 0 ? 3u : 2u) << status;
+    EXPECT_TRUE(std::find(left.begin(), left.end(), "Velmoran-MyApp-1-complete") != left.end());
+    EXPECT_EQ(testutil::readFile(outside / "keep"), "someone else's");
+    for (const std::string& name : left) {
+      if (name.starts_with("VelmoranTemp-") && status != 0) {
+        EXPECT_EQ(testutil::readFile(master / name + "/other"), "another run's");
+      }
+    }
+  }
 }
 
 constexpr long kDay = 24 * 60 * 60;

@@ -256,6 +256,35 @@ INSTANTIATE_TEST_SUITE_P(
                       ShrinkCase{"CutInsideAPage", 3 << 20, (1 << 20) + 100, -1},
                       ShrinkCase{"Emptied", 3 << 20, 0, -1}));
 
+// A Params section as the builder lays it out, and the same cut short or
+// with its end marker damaged; the check leaves the stream where it was.
+TEST(ParamsArea, IsWholeOnlyWithItsEndMarkerRightAfterIt) {
+  const std::string pairs = std::string("1\0jre_name\0MyJre\0", 17);
+  const std::string end(kParamsBytes.rbegin(), kParamsBytes.rend());
+  const std::string area = pairs + std::string(kParamsAreaSize - pairs.size(), '\0');
+  const std::string whole = area + end;
+  std::string damaged = whole;
+  damaged[kParamsAreaSize + 10] ^= 1;
+  const struct {
+    const char* name;
+    std::string bytes;
+    bool isWhole;
+  } cases[] = {
+      {"whole", whole, true},
+      {"followed by more", whole + "appended", true},
+      {"cut in the pairs", whole.substr(0, 12), false},
+      {"cut in the padding", whole.substr(0, kParamsAreaSize - 1), false},
+      {"cut in the end marker", whole.substr(0, whole.size() - 1), false},
+      {"end marker damaged", damaged, false},
+      {"area one byte longer", area + '\0' + end, false},
+  };
+  for (const auto& c : cases) {
+    MemStream in(c.bytes);
+    EXPECT_EQ(paramsAreaIsWhole(in.stream), c.isWhole) << c.name;
+    EXPECT_EQ(std::ftell(in.stream), 0) << c.name;
+  }
+}
+
 TEST(TailHeader, ReadsElevenFieldsInOrder) {
   std::string bytes;
   const char* values[] = {"MyApp", "00054022298", "", "00035090611", "850", "3082", "0", "perm_user", "--quiet",

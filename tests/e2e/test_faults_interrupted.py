@@ -1,0 +1,119 @@
+"""Installs interrupted from outside: a disk that fills up, a launcher killed
+half-way, a second launcher started at the same time, an X server that goes
+away under the splash. Each run ends with a clear record, leaves no partial
+folder under a final name, and the next run completes a usable install."""
+
+import os
+import signal
+
+import harness
+import installs
+from faults import FaultTest, Hold, LiveRun, Xvfb, held_jre_archive, wait_until
+from installs import read
+
+GU, JRE, APP = installs.gu_folder, installs.jre_folder, installs.app_folder
+PERM_ALL = ["--install-type", "perm_all"]
+INCOMPRESSIBLE = 2 << 20
+
+
+def disk_use(folder):
+    """Bytes the folder's files take on a tmpfs (whole pages), with room for its folders."""
+    pages = sum((os.path.getsize(os.path.join(d, f)) + 4095) // 4096 for d, _, files in os.walk(folder)
+                for f in files)
+    return (pages + 64) * 4096
+
+
+class InterruptedInstalls(FaultTest):
+
+    def test_a_disk_that_fills_up(self):
+        lzma64 = os.path.getsize(harness.LZMA64)
+        # The updater fits; a JRE file of 2 MiB does not.
+        jre = installs.fake_jre(self.builder.path("big-jre"))
+        installs.write(os.path.join(jre, "lib", "big"), os.urandom(INCOMPRESSIBLE))
+        launcher = self.builder.launcher("app.bin", jre=self.builder.archive(jre, "big-jre.p2.l2"), extra=PERM_ALL)
+        run = self.launch(launcher, status=1, opt_size=lzma64 + (512 << 10))
+        self.assertTrue(any(r.endswith(": No space left on device") for r in run.records), run.stdout)
+        # The updater was complete and stays; nothing of the JRE has a final name.
+        self.assertEqual(installs.folders(self.opt_master), sorted(installs.FIRST_FOLDERS + [GU(5)]))
+        self.assertEqual(run.starts, [])
+        on_a_bigger_disk = self.launch(launcher)
+        self.assertInstalled(self.opt_master)
+        self.assertStarted(on_a_bigger_disk, master="/opt/Velmoran-TestApp")
+
+        # The same updater again, now with a larger file, over the installed one on a disk
+        # that holds its temporary folder but not the copy that replaces the files.
+        updater = self.builder.path("big-updater")
+        installs.write(os.path.join(updater, "VelmoranLaunch"), read(self.builder.path("updater-00000000005-signing",
+                                                                                         "VelmoranLaunch")))
+        installs.write(os.path.join(updater, "lib", "updater.jar"), os.urandom(INCOMPRESSIBLE // 2))
+        newer = self.builder.launcher("newer.bin", app_version=8, extra=PERM_ALL,
+                                      updater=self.builder.archive(updater, "big-updater.p2.l2"))
+        jar = os.path.join(self.opt_master, GU(5), "lib", "updater.jar")
+        installed = read(jar)
+        size = disk_use(self.sandbox.opt) + lzma64 + INCOMPRESSIBLE // 2 + (512 << 10)
+        run = self.launch(newer, status=1, opt_size=size)
+        self.assertRecords(run, "[Rename] Copy failed too! Severe filesystem issues.")
+        self.assertTrue(read(jar) == installed, "the installed updater.jar was changed")
+        self.assertInstalled(self.opt_master)
+        self.assertNoTemporaryFolders(self.opt_master)
+        on_a_bigger_disk = self.launch(newer)
+        self.assertEqual(len(read(jar)), INCOMPRESSIBLE // 2)
+        self.assertIn(APP(8), installs.folders(self.opt_master))
+        self.assertStarted(on_a_bigger_disk, master="/opt/Velmoran-TestApp")
+
+    def test_a_launcher_killed_while_it_extracts_the_jre(self):
+        hold = Hold(self.sandbox.root)
+        launcher = self.builder.launcher("app.bin", jre=held_jre_archive(self.builder, hold))
+        killed = LiveRun(self, launcher)
+        wait_until(lambda: hold.held(), "the JRE's extraction")
+        os.kill(hold.held()[0], signal.SIGKILL)
+        hold.release()  # its unpack200 goes on alone, and ends
+        self.assertIn(killed.finish(), (-signal.SIGKILL, 128 + signal.SIGKILL))
+        self.assertIn(GU(5), installs.folders(self.master))
+        self.assertNotIn(JRE(17), installs.folders(self.master))
+
+        again = self.launch(launcher)
+        self.assertIn(JRE(17), installs.folders(self.master))
+        self.assertEqual(read(self.in_master(JRE(17), "lib", "packed.jar")), b"\xca\xfe\xd0\x0d packed")
+        self.assertIn(APP(7), installs.folders(self.master))
+        self.assertStarted(again)
+
+    def test_two_launchers_started_together(self):
+        hold = Hold(self.sandbox.root)
+        launcher = self.builder.launcher("app.bin", jre=held_jre_archive(self.builder, hold))
+        runs = [LiveRun(self, launcher), LiveRun(self, launcher)]
+        waiting = "[Extractor] Another run is installing into "
+        # Both are certainly under way: one holds in the JRE's extraction, the other waits for
+        # it (or, were the runs not taking turns, holds there too).
+        wait_until(lambda: hold.held() and (len(hold.held()) == 2 or any(r.says(waiting) for r in runs)),
+                   "both runs")
+        hold.release()
+        self.assertEqual([r.finish() for r in runs], [0, 0], "".join(r.stdout for r in runs))
+        self.assertInstalled()
+        self.assertNoTemporaryFolders()
+        for run in runs:
+            self.assertStarted(run)
+            self.assertFalse(any(r.startswith("[Rename] Could not rename") for r in run.records),
+                             "a run copied its folders over the other one's")
+        second = [r for r in runs if any(x.startswith(waiting) for x in r.records)]
+        self.assertEqual(len(second), 1)
+        self.assertIn("[Extractor] Running without extraction now", second[0].records)
+
+    def test_the_x_server_lost_under_the_splash(self):
+        hold = Hold(self.sandbox.root)
+        launcher = self.builder.launcher("app.bin", jre=held_jre_archive(self.builder, hold))
+        xvfb = Xvfb()
+        self.addCleanup(xvfb.kill)
+        run = LiveRun(self, launcher, env={"DISPLAY": xvfb.display})
+        wait_until(lambda: hold.held() and xvfb.windows(), "the splash during the JRE's extraction")
+        xvfb.kill()
+        hold.release()
+        self.assertEqual(run.finish(), 0, run.stdout + run.stderr)
+        self.assertIn("[Splash] Lost the connection to the X server; the splash is off", run.records)
+        self.assertInstalled()
+        self.assertStarted(run)
+        self.assertStarted(self.launch(launcher))
+
+
+if __name__ == "__main__":
+    harness.main()
