@@ -1,6 +1,7 @@
 #include "launcher/driver.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 
 #include "install/locations.h"
@@ -28,6 +29,21 @@ FilePtr openAtMarker(const TailRun& run, const std::vector<unsigned char>& marke
   }
   if (scanToMarker(stream.get(), marker, label) < 0) endRun(1);
   return stream;
+}
+
+// The tail's entries end where the Params section begins. A file cut short
+// inside them, with a whole Params section put back after the cut (as a
+// server restamping the parameters of a partly cached file makes it), must
+// end its entries at the cut: read on, the Params section would pass for the
+// missing bytes and the entries after them.
+void endTailAtParams(TailRun& run, off_t paramsStart) {
+  // A Params section before the tail (which the scan allows) bounds nothing.
+  if (ftello(run.tailStream.get()) > paramsStart) return;
+  run.tailStream = endStreamAt(std::move(run.tailStream), paramsStart);
+  if (run.tailStream) return;
+  logMessage("[Extractor] ************************* Failed to extract wrapper tail - couldn't open file %s\n",
+             run.launcherPath.c_str());
+  endRun(1);
 }
 
 void importPublicKey(TailRun& run) {
@@ -159,10 +175,12 @@ void extractWrapperTail(const char* launcherPath, int userArgc, char** userArgv,
   logMessage("[Extractor] The absolute wrapper path is %s\n", run.absolutePath.c_str());
   logMessage("[Extractor] The executable name is %s\n", run.launcherPath.c_str());
 
+  off_t paramsStart = -1;
   {
     FilePtr params = openAtMarker(
         run, run.paramsMarker, "Params",
         "[Extractor] *********************** Failed to extract wrapper params - couldn't open file %s\n");
+    paramsStart = ftello(params.get()) - static_cast<off_t>(kParamsMarkerLength);
     if (!paramsAreaIsWhole(params.get())) {
       logError("[Extractor] The launcher file %s is cut short or damaged: no end marker after its Params "
                "section; refusing to run it\n",
@@ -183,7 +201,14 @@ void extractWrapperTail(const char* launcherPath, int userArgc, char** userArgv,
       run, run.tailMarker, "Tail",
       "[Extractor] ************************* Failed to extract wrapper tail - couldn't open file %s\n");
   logMessage("[Extractor] Found tail marker\n");
+  endTailAtParams(run, paramsStart);
   run.header = readTailHeader(run.tailStream.get());
+  if (std::feof(run.tailStream.get()) || std::ferror(run.tailStream.get())) {
+    logError("[Extractor] The launcher file %s is cut short or damaged: its tail header does not end before "
+             "its Params section; refusing to run it\n",
+             run.launcherPath.c_str());
+    endRun(1);
+  }
   evaluateHeader(run);
   decideAndInstall(run);
 }

@@ -78,6 +78,12 @@ FilePtr openForReading(const std::string& path);
 UniqueFd openForWritingFd(const std::string& path, mode_t mode, bool mustBeNew);
 FilePtr openForWriting(const std::string& path, mode_t mode, bool mustBeNew);
 
+// A stream that reads on from where stream stands and reports the end of the
+// input at offset end of the underlying file, as a file that ends there
+// would; it seeks and tells positions in the underlying file's offsets. It
+// owns the stream; none when it cannot be made.
+FilePtr endStreamAt(FilePtr stream, off_t end);
+
 // chmod(2) of a folder or a regular file without following a link at its name
 // (a link planted there would carry the mode to any file on the system). A
 // regular file with other hard links is refused for the same reason. 0 or -1.
