@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "util/log.h"
+#include "util/paths.h"
 #include "util/strings.h"
 
 namespace velmoran {
@@ -112,10 +113,14 @@ UniqueFd openRegularFile(const std::string& path, bool orFolder) {
 
 FilePtr openForReading(const std::string& path) { return streamOf(openRegularFile(path), "rb"); }
 
-UniqueFd openForWritingFd(const std::string& path, mode_t mode, bool mustBeNew) {
+namespace {
+
+// name counts from the folder open as folder (AT_FDCWD: the working
+// directory); path is what the records show.
+UniqueFd openForWritingAt(int folder, const char* name, const std::string& path, mode_t mode, bool mustBeNew) {
   const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (mustBeNew ? O_EXCL : 0);
   // Nothing is truncated before the checks: what stands at the name may not be ours.
-  UniqueFd fd(open(path.c_str(), flags, 0600));
+  UniqueFd fd(openat(folder, name, flags, 0600));
   if (!fd) {
     const int error = errno;
     if (error == ELOOP) {
@@ -143,8 +148,19 @@ UniqueFd openForWritingFd(const std::string& path, mode_t mode, bool mustBeNew) 
   return fd;
 }
 
+}  // namespace
+
+UniqueFd openForWritingFd(const std::string& path, mode_t mode, bool mustBeNew) {
+  return openForWritingAt(AT_FDCWD, path.c_str(), path, mode, mustBeNew);
+}
+
 FilePtr openForWriting(const std::string& path, mode_t mode, bool mustBeNew) {
   return streamOf(openForWritingFd(path, mode, mustBeNew), "wb");
+}
+
+FilePtr openForWritingIn(int folder, const std::string& folderPath, const std::string& name, mode_t mode,
+                         bool mustBeNew) {
+  return streamOf(openForWritingAt(folder, name.c_str(), setPath(folderPath, name), mode, mustBeNew), "wb");
 }
 
 int setFileMode(const std::string& path, mode_t mode) {
