@@ -31,21 +31,6 @@ FilePtr openAtMarker(const TailRun& run, const std::vector<unsigned char>& marke
   return stream;
 }
 
-// The tail's entries end where the Params section begins. A file cut short
-// inside them, with a whole Params section put back after the cut (as a
-// server restamping the parameters of a partly cached file makes it), must
-// end its entries at the cut: read on, the Params section would pass for the
-// missing bytes and the entries after them.
-void endTailAtParams(TailRun& run, off_t paramsStart) {
-  // A Params section before the tail (which the scan allows) bounds nothing.
-  if (ftello(run.tailStream.get()) > paramsStart) return;
-  run.tailStream = endStreamAt(std::move(run.tailStream), paramsStart);
-  if (run.tailStream) return;
-  logMessage("[Extractor] ************************* Failed to extract wrapper tail - couldn't open file %s\n",
-             run.launcherPath.c_str());
-  endRun(1);
-}
-
 void importPublicKey(TailRun& run) {
   const std::string& text = run.header.signaturePublicKey;
   if (text.empty()) {
@@ -201,7 +186,12 @@ void extractWrapperTail(const char* launcherPath, int userArgc, char** userArgv,
       run, run.tailMarker, "Tail",
       "[Extractor] ************************* Failed to extract wrapper tail - couldn't open file %s\n");
   logMessage("[Extractor] Found tail marker\n");
-  endTailAtParams(run, paramsStart);
+  run.tailStream = endTailAtParams(std::move(run.tailStream), paramsStart);
+  if (!run.tailStream) {
+    logMessage("[Extractor] ************************* Failed to extract wrapper tail - couldn't open file %s\n",
+               run.launcherPath.c_str());
+    endRun(1);
+  }
   run.header = readTailHeader(run.tailStream.get());
   if (std::feof(run.tailStream.get()) || std::ferror(run.tailStream.get())) {
     logError("[Extractor] The launcher file %s is cut short or damaged: its tail header does not end before "
