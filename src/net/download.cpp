@@ -193,6 +193,8 @@ void downloadThread(DownloadRequest& request) {
   CurlPtr handle(curl != nullptr ? curl->easy_init() : nullptr, CurlCleanup{curl});
   if (!handle) {
     say("[HttpDownloader] Unable to initialise CURL!");
+    out.reset();
+    unlink(partPath.c_str());
     return;
   }
   const curl_off_t limit = request.kind == DownloadKind::VersionFile ? kMaxVersionFileSize : -1;

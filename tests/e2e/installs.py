@@ -244,6 +244,11 @@ def folders(master):
     return sorted(os.listdir(master)) if os.path.isdir(master) else []
 
 
+def partial_downloads(master):
+    """The files that downloads were writing and left under master."""
+    return [os.path.join(d, f) for d, _, files in os.walk(master) for f in files if ".part-" in f]
+
+
 def is_executable(path):
     return os.path.exists(path) and bool(os.stat(path).st_mode & stat.S_IXUSR)
 
