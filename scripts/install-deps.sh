@@ -10,6 +10,9 @@ packages=(
   libgtest-dev libgmock-dev libssl-dev
   openjdk-17-jdk-headless python3 python3-pycryptodome
   util-linux
+  # cpack -G DEB finds the programs among the package's files with file(1),
+  # to take their library dependencies.
+  file
 )
 
 missing=()

@@ -11,8 +11,10 @@
 #
 # As root this is a plain mount namespace. A normal user gets one inside user
 # namespaces of their own where the kernel allows them, otherwise through
-# passwordless sudo (dropping back to the user for the command).
+# passwordless sudo (dropping back to the user for the command). In a chroot
+# (a fresh machine's root made with debootstrap, say) it works too: see below.
 set -euo pipefail
+arguments=("$@")
 usage="usage: scripts/sandbox.sh [--read-only-opt | --small-opt BYTES] HOME_DIR OPT_DIR WORK_DIR COMMAND [ARGS...]"
 mount_opt='mount --bind "$3" /opt; '
 small_opt=
@@ -49,6 +51,43 @@ run() {
     echo "set +e; $1 \"\$@\"; status=\$?; rm -rf \"\$opt_dir\"/* \"\$opt_dir\"/.[!.]*; cp -a /opt/. \"\$opt_dir\"; exit \$status"
   fi
 }
+
+# In a chroot "/" is not a mount point: it cannot be made private, and a
+# mount made under it would also appear in every namespace that shares the
+# mount the chroot lies in (the host's, where mounts are shared). The sandbox
+# then first builds a root of its own in a new namespace: a tmpfs over the
+# root of the mount at /sys (or /dev), made private first so nothing done on
+# it propagates, holding a private copy of the tree, in which "/" is a mount
+# point; there it starts itself again, as the user who ran it.
+reroot='set -e
+anchor=$1 self=$2 cwd=$3 as_user=$4
+shift 4
+mount --make-private "$anchor"
+mount -t tmpfs -o mode=0700 velmoran-sandbox-root "$anchor"
+mkdir "$anchor/root"
+mount --rbind / "$anchor/root"
+mount --make-rprivate "$anchor/root"
+umount "$anchor/root$anchor"
+exec chroot "$anchor/root" $as_user sh -c '"'"'cd "$1" && shift && exec "$@"'"'"' sh "$cwd" "$self" "$@"'
+if ! mountpoint -q /; then
+  self=$(readlink -f "$0")
+  anchor=
+  for candidate in /sys /dev; do
+    if mountpoint -q "$candidate"; then anchor=$candidate; break; fi
+  done
+  if [ -z "$anchor" ]; then
+    echo "sandbox: / is not a mount point (a chroot?) and neither /sys nor /dev is one to build a private root on;" \
+      "mount /sys or /dev in it" >&2
+    exit 125
+  fi
+  if [ "$uid" -eq 0 ]; then
+    exec unshare --mount --propagation unchanged sh -c "$reroot" sh "$anchor" "$self" "$PWD" "" "${arguments[@]}"
+  fi
+  if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+    exec sudo -n -E unshare --mount --propagation unchanged sh -c "$reroot" sh "$anchor" "$self" "$PWD" \
+      "setpriv --reuid=$uid --regid=$gid --init-groups" "${arguments[@]}"
+  fi
+fi
 
 if [ "$uid" -eq 0 ]; then
   exec unshare --mount --propagation private \

@@ -222,6 +222,12 @@ std::string downloadJre(TailRun& run, const UpdaterFiles& updater) {
   }
   logMessage("[JREDownload] JRE Downloaded OK, will extract\n");
 
+  // Made executable where it is run from: a rename of the updater onto an
+  // installed one (a run after one that got no JRE) falls back to a copy,
+  // whose files get the copies' mode.
+  if (setFileMode(updater.lzma, installMode()) != 0) {
+    logMessage("[Extractor] ***************************** Error setting LZMA executable!\n");
+  }
   SpawnerPtr spawner = createSpawner();
   setSpawnerExe(*spawner, updater.lzma);
   addSpawnerArg(*spawner, "d");

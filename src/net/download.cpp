@@ -38,6 +38,8 @@ struct Transfer {
   curl_off_t limit;  // bytes; -1 for none
   curl_off_t received = 0;
   bool tooLarge = false;
+  // libcurl's own account of a failure: which time-out, how many bytes were missing.
+  char detail[CURL_ERROR_SIZE] = {};
 };
 
 struct CurlCleanup {
@@ -71,6 +73,7 @@ void setOptions(const CurlLibrary& curl, CURL* handle, const DownloadRequest& re
   setopt(handle, CURLOPT_URL, request.url.c_str());
   setopt(handle, CURLOPT_WRITEFUNCTION, writeBody);
   setopt(handle, CURLOPT_WRITEDATA, &transfer);
+  setopt(handle, CURLOPT_ERRORBUFFER, transfer.detail);
   // A length announced beyond the limit is refused before any body arrives.
   if (transfer.limit >= 0) setopt(handle, CURLOPT_MAXFILESIZE_LARGE, transfer.limit);
   setopt(handle, CURLOPT_NOPROGRESS, 0L);
@@ -106,6 +109,10 @@ bool perform(const CurlLibrary& curl, CURL* handle, const DownloadRequest& reque
     curl.easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     std::fprintf(stderr, "[HttpDownloader] curl_easy_perform() failed: %s (HTTP status %ld)\n",
                  curl.easy_strerror(result), status);
+  } else if (transfer.detail[0] != '\0') {
+    // The code's text alone does not tell the stall rule from the time limit.
+    std::fprintf(stderr, "[HttpDownloader] curl_easy_perform() failed: %s (%s)\n", curl.easy_strerror(result),
+                 transfer.detail);
   } else {
     std::fprintf(stderr, "[HttpDownloader] curl_easy_perform() failed: %s\n",
                  curl.easy_strerror(result));
@@ -193,6 +200,8 @@ void downloadThread(DownloadRequest& request) {
   CurlPtr handle(curl != nullptr ? curl->easy_init() : nullptr, CurlCleanup{curl});
   if (!handle) {
     say("[HttpDownloader] Unable to initialise CURL!");
+    out.reset();
+    unlink(partPath.c_str());
     return;
   }
   const curl_off_t limit = request.kind == DownloadKind::VersionFile ? kMaxVersionFileSize : -1;

@@ -18,6 +18,7 @@ import stat
 import struct
 import subprocess
 import tempfile
+import urllib.request
 import zlib
 
 import harness
@@ -244,19 +245,42 @@ def folders(master):
     return sorted(os.listdir(master)) if os.path.isdir(master) else []
 
 
+def partial_downloads(master):
+    """The files that downloads were writing and left under master."""
+    return [os.path.join(d, f) for d, _, files in os.walk(master) for f in files if ".part-" in f]
+
+
 def is_executable(path):
     return os.path.exists(path) and bool(os.stat(path).st_mode & stat.S_IXUSR)
 
 
 class UpdateServer:
-    """tests/fixtures/http_server.py on 127.0.0.1, serving the files put into it under url."""
+    """tests/fixtures/http_server.py on 127.0.0.1, serving the files put into it under url (and
+    under the URLs of its misbehaving routes). What it writes to standard error (a traceback)
+    is kept beside the folder."""
 
     def __init__(self, folder):
         self.folder = folder
         os.makedirs(folder, exist_ok=True)
         script = os.path.join(harness.SOURCE_DIR, "tests", "fixtures", "http_server.py")
-        self.proc = subprocess.Popen(["/usr/bin/python3", script, folder], stdout=subprocess.PIPE, text=True)
-        self.url = f"http://127.0.0.1:{int(self.proc.stdout.readline())}/served/"
+        with open(folder + ".err", "w") as errors:
+            self.proc = subprocess.Popen(["/usr/bin/python3", script, folder], stdout=subprocess.PIPE,
+                                         stderr=errors, text=True)
+        self.base = f"http://127.0.0.1:{int(self.proc.stdout.readline())}"
+        self.url = self.base + "/served/"
+
+    def route(self, name):
+        """The URL of one of the server's routes (with the final "/" of an update URL)."""
+        return f"{self.base}/{name}/"
+
+    def ask(self, path):
+        """The text the server answers for path, asked without proxy."""
+        opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+        with opener.open(self.base + path, timeout=60) as answer:
+            return answer.read().decode()
+
+    def errors(self):
+        return read(self.folder + ".err").decode()
 
     def put(self, name, data):
         write(os.path.join(self.folder, name), data)

@@ -174,6 +174,7 @@ class JreProvisioning(InstallTest):
         self.assertRecords(run, "[JREDownload] Failed to download JRE version file")
         self.assertEqual(self.jre_folders(), [])
         self.assertNoTemporaryFolders()
+        self.assertEqual(installs.partial_downloads(self.master), [])
         self.assertEqual(run.starts, [])
 
 
