@@ -24,14 +24,18 @@ namespace {
 constexpr int kTailEntries = 8;
 
 void readLauncherFile(const std::string& path, const std::string& destination) {
+  off_t paramsStart = -1;
   {
     velmoran::FilePtr in = velmoran::openFile(path.c_str(), "rb");
     if (!in || velmoran::scanToMarker(in.get(), velmoran::allocAndInitParamsMarker(), "Params") < 0) return;
+    paramsStart = ftello(in.get()) - static_cast<off_t>(velmoran::kParamsMarkerLength);
     velmoran::PropertiesBlock properties;
     velmoran::readDynamicParams(in.get(), properties);
   }
   velmoran::FilePtr tail = velmoran::openFile(path.c_str(), "rb");
   if (!tail || velmoran::scanToMarker(tail.get(), velmoran::allocAndInitMarker(), "Tail") < 0) return;
+  tail = velmoran::endTailAtParams(std::move(tail), paramsStart);
+  if (!tail) return;
   const velmoran::TailHeader header = velmoran::readTailHeader(tail.get());
 
   // The key import as the driver does it: the hex text into a buffer of half

@@ -27,11 +27,21 @@ void refuseUnsafePath(const std::string& path) {
 }
 
 // A header cut short by the end of the input (or a read error): reading on
-// would skip or misplace the entry.
-void refuseCutHeader(bool cut, const std::string& path) {
+// would skip or misplace the entry. A read error (an LZMA stream that cannot
+// be decoded, which has logged why) is named as such, not as an end.
+void refuseCutHeader(bool cut, const std::string& path, FILE* stream) {
   if (!cut) return;
-  logError("[ExtractArchiveFile] The archive ends inside the header of the entry %s; nothing more is extracted\n",
-           path.c_str());
+  if (std::ferror(stream) != 0 && path.empty()) {
+    logError("[ExtractArchiveFile] The archive could not be read on where its next entry starts; nothing more is "
+             "extracted\n");
+  } else if (std::ferror(stream) != 0) {
+    logError("[ExtractArchiveFile] The archive could not be read on inside the header of the entry %s; nothing "
+             "more is extracted\n",
+             path.c_str());
+  } else {
+    logError("[ExtractArchiveFile] The archive ends inside the header of the entry %s; nothing more is extracted\n",
+             path.c_str());
+  }
   endRun(1);
 }
 
@@ -72,13 +82,13 @@ int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
   if (signature.signedLength != -1) return -1;
   const EntryHeader entry = readEntryHeader(stream);
   if (entry.end) {
-    refuseCutHeader(entry.cut != CutField::kNone, "");
+    refuseCutHeader(entry.cut != CutField::kNone, "", stream);
     return -1;
   }
   std::string path = entry.path;
   toNativePath(path);
   logMessage("[ExtractArchiveFile] Extracting %s (::%ld)\n", path.c_str(), entry.type);
-  refuseCutHeader(entry.cut == CutField::kTypeOrPath, path);
+  refuseCutHeader(entry.cut == CutField::kTypeOrPath, path, stream);
   refuseUnsafePath(path);
 
   const std::string finalPath = setPath(destination, path);
@@ -91,7 +101,7 @@ int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
     logMessage("\t[ExtractArchiveFile] Created folder %s\n", outPath.c_str());
     return 0;
   }
-  refuseCutHeader(entry.cut == CutField::kLength, path);
+  refuseCutHeader(entry.cut == CutField::kLength, path, stream);
   if (entry.length == 0) {
     std::printf("[ExtractArchiveFile] Skipping empty file");
     std::fflush(stdout);

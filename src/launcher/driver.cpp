@@ -1,6 +1,7 @@
 #include "launcher/driver.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 
 #include "install/locations.h"
@@ -159,10 +160,12 @@ void extractWrapperTail(const char* launcherPath, int userArgc, char** userArgv,
   logMessage("[Extractor] The absolute wrapper path is %s\n", run.absolutePath.c_str());
   logMessage("[Extractor] The executable name is %s\n", run.launcherPath.c_str());
 
+  off_t paramsStart = -1;
   {
     FilePtr params = openAtMarker(
         run, run.paramsMarker, "Params",
         "[Extractor] *********************** Failed to extract wrapper params - couldn't open file %s\n");
+    paramsStart = ftello(params.get()) - static_cast<off_t>(kParamsMarkerLength);
     if (!paramsAreaIsWhole(params.get())) {
       logError("[Extractor] The launcher file %s is cut short or damaged: no end marker after its Params "
                "section; refusing to run it\n",
@@ -183,7 +186,19 @@ void extractWrapperTail(const char* launcherPath, int userArgc, char** userArgv,
       run, run.tailMarker, "Tail",
       "[Extractor] ************************* Failed to extract wrapper tail - couldn't open file %s\n");
   logMessage("[Extractor] Found tail marker\n");
+  run.tailStream = endTailAtParams(std::move(run.tailStream), paramsStart);
+  if (!run.tailStream) {
+    logMessage("[Extractor] ************************* Failed to extract wrapper tail - couldn't open file %s\n",
+               run.launcherPath.c_str());
+    endRun(1);
+  }
   run.header = readTailHeader(run.tailStream.get());
+  if (std::feof(run.tailStream.get()) || std::ferror(run.tailStream.get())) {
+    logError("[Extractor] The launcher file %s is cut short or damaged: its tail header does not end before "
+             "its Params section; refusing to run it\n",
+             run.launcherPath.c_str());
+    endRun(1);
+  }
   evaluateHeader(run);
   decideAndInstall(run);
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -234,6 +235,17 @@ bool isVersionNumber(const std::string& text) {
 
 bool extractTailEntry(TailRun& run, const std::string& lzma, const std::optional<std::string>& unpack200,
                       const std::string& destination) {
+  // Entries are taken by position: one that the header promises must be
+  // there, or every later one would be missing or misread.
+  FILE* tail = run.tailStream.get();
+  const int next = std::getc(tail);
+  if (next == EOF || next == '\0') {
+    logError("[Extractor] The launcher file %s is cut short or damaged: its tail ends where an entry should "
+             "start; refusing to install from it\n",
+             run.launcherPath.c_str());
+    endRun(1);
+  }
+  std::ungetc(next, tail);
   return extractArchiveFileIgnoreSignature(lzma, unpack200, destination, run.tailStream.get(), run.key.get());
 }
 

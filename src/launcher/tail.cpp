@@ -308,6 +308,13 @@ bool paramsAreaIsWhole(FILE* stream) {
   return fseeko(stream, area, SEEK_SET) == 0 && whole;
 }
 
+FilePtr endTailAtParams(FilePtr tail, off_t paramsStart) {
+  const off_t at = tail ? ftello(tail.get()) : -1;
+  if (at < 0) return nullptr;
+  if (at > paramsStart) return tail;
+  return endStreamAt(std::move(tail), paramsStart);
+}
+
 const std::array<TailHeaderField, 11> kTailHeaderFields = {{
     {"App Name", 1024, &TailHeader::appName},
     {"App Version", 1024, &TailHeader::appVersion},

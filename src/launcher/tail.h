@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "util/file.h"
+
 namespace velmoran {
 
 constexpr std::size_t kTailMarkerLength = 128;
@@ -105,6 +107,15 @@ TailHeader readTailHeader(FILE* stream);
 // short anywhere (a download broken off) has lost it, and so has one whose
 // area was changed in length; their parameters are not to be trusted.
 bool paramsAreaIsWhole(FILE* stream);
+
+// The tail stream (positioned in the tail) made to end where the Params
+// marker starts, at paramsStart, which is where the tail's entries end. A
+// file cut short inside them, with a whole Params section put back after the
+// cut (as a server restamping the parameters of a partly cached file makes
+// it), then ends its entries at the cut: read on, the Params section would
+// pass for the missing bytes and the entries after them. A Params section
+// before the tail bounds nothing. None when the stream cannot be made.
+FilePtr endTailAtParams(FilePtr tail, off_t paramsStart);
 
 // The Params section: "Params Count", then that many name/value pairs.
 constexpr std::size_t kParamNameSize = 1024;

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "util/log.h"
+#include "util/paths.h"
 #include "util/strings.h"
 
 namespace velmoran {
@@ -36,7 +38,57 @@ FilePtr streamOf(UniqueFd fd, const char* mode) {
   return stream;
 }
 
+struct EndedStream {
+  FilePtr in;
+  off_t end;
+  off_t at;  // the position in the underlying file
+};
+
+ssize_t readEnded(void* cookie, char* buffer, std::size_t size) {
+  auto* s = static_cast<EndedStream*>(cookie);
+  if (s->at >= s->end) return 0;
+  const auto want = static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(size), s->end - s->at));
+  const std::size_t got = std::fread(buffer, 1, want, s->in.get());
+  s->at += static_cast<off_t>(got);
+  if (got == 0 && std::ferror(s->in.get())) return -1;
+  return static_cast<ssize_t>(got);
+}
+
+int seekEnded(void* cookie, off64_t* offset, int whence) {
+  auto* s = static_cast<EndedStream*>(cookie);
+  off_t to = *offset;
+  if (whence == SEEK_CUR) {
+    to += s->at;
+  } else if (whence == SEEK_END) {
+    to += s->end;
+  } else if (whence != SEEK_SET) {
+    return -1;
+  }
+  if (to < 0 || fseeko(s->in.get(), to, SEEK_SET) != 0) return -1;
+  s->at = to;
+  *offset = to;
+  return 0;
+}
+
+int closeEnded(void* cookie) {
+  delete static_cast<EndedStream*>(cookie);
+  return 0;
+}
+
 }  // namespace
+
+FilePtr endStreamAt(FilePtr stream, off_t end) {
+  const off_t at = stream ? ftello(stream.get()) : -1;
+  if (at < 0) return nullptr;
+  auto cookie = std::make_unique<EndedStream>(EndedStream{std::move(stream), end, at});
+  cookie_io_functions_t io{};
+  io.read = readEnded;
+  io.seek = seekEnded;
+  io.close = closeEnded;
+  FilePtr ended(fopencookie(cookie.get(), "rb", io));
+  if (ended) cookie.release();  // closing the stream deletes it
+  return ended;
+}
 
 long countFolderEntries(const char* path) {
   DirPtr dir = openDir(path);
@@ -61,10 +113,14 @@ UniqueFd openRegularFile(const std::string& path, bool orFolder) {
 
 FilePtr openForReading(const std::string& path) { return streamOf(openRegularFile(path), "rb"); }
 
-UniqueFd openForWritingFd(const std::string& path, mode_t mode, bool mustBeNew) {
+namespace {
+
+// name counts from the folder open as folder (AT_FDCWD: the working
+// directory); path is what the records show.
+UniqueFd openForWritingAt(int folder, const char* name, const std::string& path, mode_t mode, bool mustBeNew) {
   const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (mustBeNew ? O_EXCL : 0);
   // Nothing is truncated before the checks: what stands at the name may not be ours.
-  UniqueFd fd(open(path.c_str(), flags, 0600));
+  UniqueFd fd(openat(folder, name, flags, 0600));
   if (!fd) {
     const int error = errno;
     if (error == ELOOP) {
@@ -92,8 +148,19 @@ UniqueFd openForWritingFd(const std::string& path, mode_t mode, bool mustBeNew) 
   return fd;
 }
 
+}  // namespace
+
+UniqueFd openForWritingFd(const std::string& path, mode_t mode, bool mustBeNew) {
+  return openForWritingAt(AT_FDCWD, path.c_str(), path, mode, mustBeNew);
+}
+
 FilePtr openForWriting(const std::string& path, mode_t mode, bool mustBeNew) {
   return streamOf(openForWritingFd(path, mode, mustBeNew), "wb");
+}
+
+FilePtr openForWritingIn(int folder, const std::string& folderPath, const std::string& name, mode_t mode,
+                         bool mustBeNew) {
+  return streamOf(openForWritingAt(folder, name.c_str(), setPath(folderPath, name), mode, mustBeNew), "wb");
 }
 
 int setFileMode(const std::string& path, mode_t mode) {

@@ -77,6 +77,17 @@ FilePtr openForReading(const std::string& path);
 // record is written; else an existing regular file is truncated.
 UniqueFd openForWritingFd(const std::string& path, mode_t mode, bool mustBeNew);
 FilePtr openForWriting(const std::string& path, mode_t mode, bool mustBeNew);
+// The same for a name inside the folder open as the descriptor folder, which
+// no link put at the folder's name later can redirect; folderPath is the
+// folder's path for the records.
+FilePtr openForWritingIn(int folder, const std::string& folderPath, const std::string& name, mode_t mode,
+                         bool mustBeNew);
+
+// A stream that reads on from where stream stands and reports the end of the
+// input at offset end of the underlying file, as a file that ends there
+// would; it seeks and tells positions in the underlying file's offsets. It
+// owns the stream; none when it cannot be made.
+FilePtr endStreamAt(FilePtr stream, off_t end);
 
 // chmod(2) of a folder or a regular file without following a link at its name
 // (a link planted there would carry the mode to any file on the system). A

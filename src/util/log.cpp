@@ -1,5 +1,6 @@
 #include "util/log.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -91,17 +92,22 @@ std::string setupFileLogging(const std::string& masterFolder) {
   makeDir(masterFolder);
   makeDir(logFolder);
 
-  std::string logFile = setPath(logFolder, "Wrapper-");
-  logFile += name;
+  const std::string fileName = std::string("Wrapper-") + name;
+  const std::string logFile = setPath(logFolder, fileName);
   checkPathLength(logFile);
   logMessage("[Extractor] Logging to %s\n", logFile.c_str());
   // Every run's log file is new: a name that is taken (another run's file in
   // the same millisecond, or a link put there to be written through) leaves
-  // this run's records on the console alone.
-  FilePtr file = openForWriting(logFile, kLogFileMode, true);
+  // this run's records on the console alone. So does a link at the folder's
+  // own name, which others can put there in a master folder open to all.
+  UniqueFd folder(open(logFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  const int folderError = errno;
+  FilePtr file = folder ? openForWritingIn(folder.get(), logFolder, fileName, kLogFileMode, true) : nullptr;
   if (!file) {
+    const int error = folder ? errno : folderError;
+    const bool notAFolder = !folder && (error == ENOTDIR || error == ELOOP);
     logMessage("[Extractor] Unable to create the log file %s (%s); logging to standard output only\n",
-               logFile.c_str(), std::strerror(errno));
+               logFile.c_str(), notAFolder ? "its folder is a link or not a folder" : std::strerror(error));
   }
   setFileToLogTo(file.release());
   return logFile;

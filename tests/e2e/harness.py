@@ -88,11 +88,11 @@ def records(output):
 
 class Sandbox:
     """A home folder and an /opt of their own for launcher runs (an /opt that not even root
-    can write with read_only_opt)."""
+    can write with read_only_opt), in a new folder in parent (the temporary folder by default)."""
 
-    def __init__(self, read_only_opt=False):
+    def __init__(self, read_only_opt=False, parent=None):
         self.read_only_opt = read_only_opt
-        self.root = tempfile.mkdtemp(prefix="velmoran-e2e-")
+        self.root = tempfile.mkdtemp(prefix="velmoran-e2e-", dir=parent)
         self.home = os.path.join(self.root, "home")
         self.opt = os.path.join(self.root, "opt")
         self.work = os.path.join(self.root, "work")

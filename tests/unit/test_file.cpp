@@ -200,5 +200,33 @@ INSTANTIATE_TEST_SUITE_P(
                  [](const std::string&, const std::string& fifo) { return doesFileExist(fifo) ? 9 : 0; }, 0,
                  ""}));
 
+// The tail's entries are read through a stream that ends where the Params
+// section begins: reads stop there whatever size they ask, and positions are
+// the file's own.
+TEST(EndStreamAt, EndsTheInputAtItsOffset) {
+  TempDir dir;
+  writeFile(dir / "file", "0123456789abcdef");
+  FilePtr file = openForReading(dir / "file");
+  ASSERT_EQ(fseeko(file.get(), 2, SEEK_SET), 0);
+  FilePtr ended = endStreamAt(std::move(file), 10);
+  ASSERT_TRUE(ended);
+  char buffer[32] = {};
+  EXPECT_EQ(std::fread(buffer, 1, 3, ended.get()), 3u);
+  EXPECT_EQ(std::string(buffer, 3), "234");
+  EXPECT_EQ(ftello(ended.get()), 5);
+  // A skip as the LZMA reader makes it, then a read across the end.
+  ASSERT_EQ(fseeko(ended.get(), 2, SEEK_CUR), 0);
+  EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, ended.get()), 3u);
+  EXPECT_EQ(std::string(buffer, 3), "789");
+  EXPECT_TRUE(std::feof(ended.get()));
+  EXPECT_FALSE(std::ferror(ended.get()));
+  // Seeking back clears the end; past it nothing is read.
+  ASSERT_EQ(fseeko(ended.get(), 9, SEEK_SET), 0);
+  EXPECT_EQ(std::getc(ended.get()), '9');
+  EXPECT_EQ(std::getc(ended.get()), EOF);
+  ASSERT_EQ(fseeko(ended.get(), 12, SEEK_SET), 0);
+  EXPECT_EQ(std::getc(ended.get()), EOF);
+}
+
 }  // namespace
 }  // namespace velmoran

@@ -156,5 +156,24 @@ TEST(Logger, ALinkAtTheLogFilesNameLeavesTheConsoleOnly) {
   EXPECT_EQ(readFile(outside), "someone else's");
 }
 
+// Others can put a link at the "logs" folder of a master folder open to all:
+// no log file is made through it.
+TEST(Logger, ALinkAtTheLogFolderLeavesTheConsoleOnly) {
+  TempDir dir;
+  const std::string master = dir / "master", outside = dir / "outside";
+  ASSERT_EQ(mkdir(master.c_str(), 0777), 0);
+  ASSERT_EQ(mkdir(outside.c_str(), 0755), 0);
+  ASSERT_EQ(symlink(outside.c_str(), (master + "/logs").c_str()), 0);
+  CaptureStdout();
+  const std::string logFile = setupFileLogging(master);
+  logMessage("[Extractor] a record\n");
+  const std::string console = GetCapturedStdout();
+  EXPECT_EQ(getFileToLogTo(), nullptr);
+  EXPECT_THAT(console, ::testing::HasSubstr("[Extractor] Unable to create the log file " + logFile +
+                                            " (its folder is a link or not a folder); logging to standard "
+                                            "output only\n"));
+  EXPECT_TRUE(std::filesystem::is_empty(outside));
+}
+
 }  // namespace
 }  // namespace velmoran

@@ -285,6 +285,33 @@ TEST(ParamsArea, IsWholeOnlyWithItsEndMarkerRightAfterIt) {
   }
 }
 
+// The tail's entries end where a Params section after them begins; one that
+// lies before the tail bounds nothing.
+TEST(TailEntries, EndWhereTheParamsSectionAfterThemBegins) {
+  const struct {
+    const char* name;
+    std::string bytes;
+    off_t tail;
+    off_t params;
+    std::string entries;
+  } cases[] = {
+      {"Params after the tail", "tail entries" + kParamsBytes + "area", 0, 12, "tail entries"},
+      {"Params before the tail", "area" + kParamsBytes + "tail entries", 68, 4, "tail entries"},
+      {"Params right at the tail", kParamsBytes + "area", 0, 0, ""},
+  };
+  for (const auto& c : cases) {
+    testutil::TempDir dir;
+    testutil::writeFile(dir / "launcher", c.bytes);
+    FilePtr in = openForReading(dir / "launcher");
+    ASSERT_EQ(fseeko(in.get(), c.tail, SEEK_SET), 0);
+    FilePtr tail = endTailAtParams(std::move(in), c.params);
+    ASSERT_TRUE(tail) << c.name;
+    std::string read(100, '\0');
+    read.resize(std::fread(read.data(), 1, read.size(), tail.get()));
+    EXPECT_EQ(read, c.entries) << c.name;
+  }
+}
+
 TEST(TailHeader, ReadsElevenFieldsInOrder) {
   std::string bytes;
   const char* values[] = {"MyApp", "00054022298", "", "00035090611", "850", "3082", "0", "perm_user", "--quiet",
