@@ -68,7 +68,7 @@ class LiveRun:
         self.java_log = os.path.join(test.sandbox.root, f"java-{test.runs}.log")
         run_env = {"VELMORAN_FAKE_JAVA_LOG": self.java_log, **(env or {})}
         self.proc = subprocess.Popen(test.sandbox.command(launcher, **options),
-                                     env=test.sandbox.environment(run_env), text=True,
+                                     env=test.sandbox.environment(run_env), text=True, errors="backslashreplace",
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         test.addCleanup(self.stop)
         self.out, self.err = [], []

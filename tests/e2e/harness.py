@@ -133,7 +133,10 @@ class Sandbox:
         """Runs a launcher file inside the sandbox (options as for command); returns the
         completed process."""
         cmd = self.command(launcher, *args, **options)
-        proc = subprocess.run(cmd, capture_output=True, text=True, env=self.environment(env), timeout=timeout)
+        # Bytes that are not UTF-8 (a damaged file's name or field in a record) must fail the
+        # test that reads them, not the harness.
+        proc = subprocess.run(cmd, capture_output=True, text=True, errors="backslashreplace",
+                              env=self.environment(env), timeout=timeout)
         if proc.returncode == 125 and proc.stderr.startswith("sandbox:"):
             raise AssertionError(proc.stderr.strip())
         return proc
