@@ -98,7 +98,12 @@ int noteLostConnection(Display* display) {
 }
 
 // Replaces Xlib's exit after a lost connection: the launcher carries on.
-void keepRunning(Display*, void*) {}
+// Xlib takes the display's user lock (as XLockDisplay does) for the thread
+// that met the loss before it calls this, and keeps it when this returns; the
+// other repaint thread would then wait for it inside Xlib forever, holding
+// the splash lock that the launcher's own thread needs next. Released here,
+// every later call on the lost display returns at once.
+void keepRunning(Display* display, void*) { XUnlockDisplay(display); }
 
 int fullWidth(const SplashState& s) { return static_cast<int>(s.imageWidth) + 2 * s.margin; }
 int imageAreaHeight(const SplashState& s) { return static_cast<int>(s.imageHeight) + 2 * s.margin; }

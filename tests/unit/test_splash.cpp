@@ -8,11 +8,13 @@
 #include <X11/Xutil.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -385,6 +387,36 @@ TEST(SplashTest, SurvivesXErrorsAndALostServer) {
     hideSplash();
     showSplash();
     EXPECT_EQ(getDisplay(), nullptr);
+  });
+}
+
+// Xlib keeps its display lock for the thread that met the lost server unless
+// the splash hands it back; every other thread then waits inside Xlib
+// forever (the launcher hung so, now and then, when its X server went away).
+TEST(SplashTest, AServerLostUnderOneThreadLeavesXlibToTheOthers) {
+  inFreshProcess([] {
+    auto server = testutil::XvfbServer::start();
+    ASSERT_NE(server, nullptr);
+    setenv("DISPLAY", server->name().c_str(), 1);
+    Display* display = getDisplay();
+    ASSERT_NE(display, nullptr);
+    server->stop();
+    // The first thread stays: a new thread could get its identity, which
+    // Xlib takes for the lock's holder.
+    auto met = std::make_shared<std::atomic<bool>>(false);
+    std::thread([display, met] {
+      XSync(display, False);
+      *met = true;
+      for (;;) pause();
+    }).detach();
+    ASSERT_TRUE(eventually([met] { return met->load(); }));
+    EXPECT_EQ(getDisplay(), nullptr);
+    auto returned = std::make_shared<std::atomic<bool>>(false);
+    std::thread([display, returned] {
+      XSync(display, False);
+      *returned = true;
+    }).detach();
+    EXPECT_TRUE(eventually([returned] { return returned->load(); }));
   });
 }
 
