@@ -37,6 +37,15 @@ struct StreamEnd {
 
 }  // namespace
 
+std::optional<uint64_t> lzmaAloneDeclaredSize(FILE* in) {
+  unsigned char header[kLzmaAloneHeaderSize];
+  if (std::fread(header, 1, sizeof header, in) != sizeof header) return std::nullopt;
+  uint64_t size = 0;
+  for (int i = 12; i >= 5; --i) size = (size << 8) | header[i];
+  if (size == UINT64_MAX) return std::nullopt;
+  return size;
+}
+
 std::optional<std::string> decodeLzmaAlone(const LzmaInput& input, const LzmaOutput& output) {
   lzma_stream strm = LZMA_STREAM_INIT;
   const lzma_ret init = lzma_alone_decoder(&strm, kDecoderMemoryLimit);

@@ -18,6 +18,10 @@ constexpr unsigned char kTailLzmaProperties = 0x5D;
 constexpr uint32_t kTailLzmaDictionarySize = 8u << 20;
 constexpr std::size_t kLzmaAloneHeaderSize = 13;
 
+// The uncompressed size an LZMA "alone" file's header declares: none when it
+// says it does not know (all ones), or when the file has no whole header.
+std::optional<uint64_t> lzmaAloneDeclaredSize(FILE* in);
+
 // Fills the buffer with compressed bytes; returns the count, 0 at the end of
 // the input, -1 on a read error.
 using LzmaInput = std::function<std::ptrdiff_t(unsigned char* buffer, std::size_t size)>;

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -55,7 +57,35 @@ struct SpawnAttributes {
 
 }  // namespace
 
-int startProcess(const std::vector<std::string>& args, pid_t& pid, int stdoutFd) {
+namespace {
+
+// The child takes the limit with it; the launcher's own soft limit is put
+// back as soon as it is started (the hard limit is never lowered: a process
+// cannot raise it again). The launcher ignores SIGXFSZ (util/signals.h), so a
+// write of one of its own threads past the limit meanwhile fails instead of
+// ending it.
+class FileSizeLimitForChild {
+ public:
+  explicit FileSizeLimitForChild(std::optional<off_t> limit) {
+    if (!limit || getrlimit(RLIMIT_FSIZE, &saved_) != 0) return;
+    rlimit lowered = saved_;
+    lowered.rlim_cur = std::min<rlim_t>(static_cast<rlim_t>(*limit), saved_.rlim_max);
+    set_ = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+  }
+  ~FileSizeLimitForChild() {
+    if (set_) setrlimit(RLIMIT_FSIZE, &saved_);
+  }
+  FileSizeLimitForChild(const FileSizeLimitForChild&) = delete;
+  FileSizeLimitForChild& operator=(const FileSizeLimitForChild&) = delete;
+
+ private:
+  rlimit saved_{};
+  bool set_ = false;
+};
+
+}  // namespace
+
+int startProcess(const std::vector<std::string>& args, pid_t& pid, int stdoutFd, std::optional<off_t> fileSizeLimit) {
   if (args.empty()) return EINVAL;
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
@@ -66,10 +96,12 @@ int startProcess(const std::vector<std::string>& args, pid_t& pid, int stdoutFd)
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGXFSZ);
   int error = posix_spawnattr_setsigdefault(&spawn.attr, &defaults);
   if (error == 0) error = posix_spawnattr_setflags(&spawn.attr, POSIX_SPAWN_SETSIGDEF);
   if (error == 0 && stdoutFd >= 0) error = posix_spawn_file_actions_adddup2(&spawn.actions, stdoutFd, STDOUT_FILENO);
   if (error != 0) return error;
+  const FileSizeLimitForChild limit(fileSizeLimit);
   return posix_spawn(&pid, argv[0], &spawn.actions, &spawn.attr, argv.data(), getEnvP());
 }
 
@@ -83,7 +115,7 @@ pid_t waitForProcess(pid_t pid, int& status) {
 
 int runSpawnerAndWait(const Spawner& spawner) {
   pid_t pid = 0;
-  const int error = startProcess(spawner.args, pid);
+  const int error = startProcess(spawner.args, pid, -1, spawner.fileSizeLimit);
   if (error != 0) {
     logMessage("Launch Error %d.\n", error);
     return -1;

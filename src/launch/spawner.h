@@ -19,6 +19,9 @@ constexpr std::size_t kSpawnerSlots = 500;
 
 struct Spawner {
   std::vector<std::string> args;
+  // The largest file the program may write, in bytes: one that writes on is
+  // ended by SIGXFSZ. None: no limit but the launcher's own.
+  std::optional<off_t> fileSizeLimit;
 };
 using SpawnerPtr = std::unique_ptr<Spawner>;
 
@@ -36,10 +39,12 @@ void deleteSpawner(SpawnerPtr& spawner);
 
 // Starts argv[0] (a path, no search) with argv and the launcher's environment,
 // working folder and streams, standard output optionally replaced by
-// stdoutFd. The child gets SIGPIPE at its default again: the launcher ignores
-// it, and an ignored signal would be inherited across exec. 0, or the error
-// number of the failed start.
-int startProcess(const std::vector<std::string>& argv, pid_t& pid, int stdoutFd = -1);
+// stdoutFd, and optionally a limit on the size of the files it writes. The
+// child gets SIGPIPE and SIGXFSZ at their defaults again: the launcher
+// ignores them, and an ignored signal would be inherited across exec. 0, or
+// the error number of the failed start.
+int startProcess(const std::vector<std::string>& argv, pid_t& pid, int stdoutFd = -1,
+                 std::optional<off_t> fileSizeLimit = std::nullopt);
 // Waits for the child, through interruptions; -1 when it cannot be waited for.
 pid_t waitForProcess(pid_t pid, int& status);
 char** getEnvP();

@@ -204,7 +204,7 @@ void downloadThread(DownloadRequest& request) {
     unlink(partPath.c_str());
     return;
   }
-  const curl_off_t limit = request.kind == DownloadKind::VersionFile ? kMaxVersionFileSize : -1;
+  const curl_off_t limit = request.kind == DownloadKind::VersionFile ? kMaxVersionFileSize : kMaxArchiveSize;
   Transfer first{out.get(), limit};
   say("[HttpDownloader] Setting up download options");
   setOptions(*curl, handle.get(), request, first, false);
@@ -253,7 +253,7 @@ void downloadVersionFile(const std::string& folder, const std::string& updateUrl
     logMessage("[Extractor] Invalid Update URL. Skipping...\n");
     return;
   }
-  const std::string fileName = "Velmoran-" + componentName + "-version.txt";
+  const std::string fileName = versionFileName(componentName);
   downloadFile(updateUrl + fileName, setPath(folder, fileName), DownloadKind::VersionFile);
 }
 

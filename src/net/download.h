@@ -17,6 +17,8 @@ enum class DownloadKind { Archive, VersionFile };
 
 // The most a version file may hold; a larger answer is not a version file.
 constexpr curl_off_t kMaxVersionFileSize = 4096;
+// The most a JRE archive may hold, compressed: a full JDK takes a tenth of it.
+constexpr curl_off_t kMaxArchiveSize = curl_off_t{1} << 30;
 
 // One download; the caller keeps it alive until the worker has been joined.
 struct DownloadRequest {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -88,6 +89,12 @@ FilePtr endStreamAt(FilePtr stream, off_t end) {
   FilePtr ended(fopencookie(cookie.get(), "rb", io));
   if (ended) cookie.release();  // closing the stream deletes it
   return ended;
+}
+
+std::optional<uint64_t> freeSpaceAt(const std::string& path) {
+  struct statvfs info {};
+  if (statvfs(path.c_str(), &info) != 0) return std::nullopt;
+  return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
 long countFolderEntries(const char* path) {

@@ -6,8 +6,10 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace velmoran {
@@ -93,6 +95,10 @@ FilePtr endStreamAt(FilePtr stream, off_t end);
 // (a link planted there would carry the mode to any file on the system). A
 // regular file with other hard links is refused for the same reason. 0 or -1.
 int setFileMode(const std::string& path, mode_t mode);
+
+// The bytes an unprivileged process may still write on the file system that
+// holds path; none when it cannot be told.
+std::optional<uint64_t> freeSpaceAt(const std::string& path);
 
 // Number of entries reading the folder yields, "." and ".." included; 0 when it cannot be opened.
 long countFolderEntries(const char* path);

@@ -4,6 +4,9 @@
 
 namespace velmoran {
 
-void ignoreSigpipe() { std::signal(SIGPIPE, SIG_IGN); }
+void ignoreSigpipe() {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
 
 }  // namespace velmoran

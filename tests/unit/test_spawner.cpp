@@ -1,6 +1,7 @@
 #include "launch/spawner.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,16 +106,37 @@ TEST(Spawner, HoldsAtMost499Entries) {
   EXPECT_EQ(runSpawnerAndWait(*spawner), 495 % 256);
 }
 
-// The launcher ignores SIGPIPE; what it starts must not inherit that, or a
-// pipeline in a child would never end by it.
+// The launcher ignores SIGPIPE and SIGXFSZ; what it starts must not inherit
+// that, or a pipeline in a child would never end by it, nor a decompressor
+// that writes past its limit.
 TEST(Spawner, ChildrenGetTheDefaultSigpipeBack) {
   ignoreSigpipe();
-  const std::string sigpipeIgnored =
-      "m=$(sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status); [ $(( 0x$m & 0x1000 )) -ne 0 ]";
+  const std::string ignored =
+      "m=$(sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status); [ $(( 0x$m & 0x1001000 )) -ne 0 ]";
   LogCapture log;
-  EXPECT_EQ(runShell(sigpipeIgnored), 1);
-  EXPECT_EQ(runCommandGetOutput(sigpipeIgnored + " && echo ignored || echo default"), "default");
+  EXPECT_EQ(runShell(ignored), 1);
+  EXPECT_EQ(runCommandGetOutput(ignored + " && echo ignored || echo default"), "default");
   std::signal(SIGPIPE, SIG_DFL);
+  std::signal(SIGXFSZ, SIG_DFL);
+}
+
+// A downloaded archive that decodes without end is stopped at its limit, and
+// the launcher's own limit is what it was.
+TEST(Spawner, AFileSizeLimitHoldsForTheChildAlone) {
+  testutil::TempDir dir;
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  SpawnerPtr spawner = createSpawner();
+  setSpawnerExe(*spawner, "/bin/sh");
+  addSpawnerArg(*spawner, "-c");
+  addSpawnerArg(*spawner, "head -c 100000 /dev/zero >'" + dir / "out" + "'");
+  spawner->fileSizeLimit = 4096;
+  LogCapture log;
+  EXPECT_EQ(runSpawnerAndWait(*spawner), 128 + SIGXFSZ);
+  EXPECT_EQ(testutil::readFile(dir / "out").size(), 4096u);
+  rlimit after{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &after), 0);
+  EXPECT_EQ(after.rlim_cur, before.rlim_cur);
 }
 
 struct OutputCase {
