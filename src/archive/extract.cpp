@@ -47,8 +47,21 @@ void refuseCutHeader(bool cut, const std::string& path, FILE* stream) {
 
 }  // namespace
 
+void unpackWaitingEntries(const std::optional<std::string>& unpack200, std::vector<PackedEntry>& packed) {
+  for (const PackedEntry& entry : packed) unpackPacked(unpack200, entry.packed, entry.finalPath);
+  packed.clear();
+}
+
+bool skipArchiveEntry(FILE* stream) {
+  const EntryHeader entry = readEntryHeader(stream);
+  if (entry.end || entry.cut != CutField::kNone || entry.length < 0) return false;
+  if (entry.isFolder() || entry.signature || entry.length == 0) return true;
+  // A seek may pass the end of the input; reading the entry's last byte tells.
+  return fseeko(stream, static_cast<off_t>(entry.length - 1), SEEK_CUR) == 0 && std::getc(stream) != EOF;
+}
+
 bool extractArchive(const std::optional<std::string>& unpack200, const std::string& archivePath,
-                    const std::string& destination, const rsa_key* key) {
+                    const std::string& destination, const rsa_key* key, std::vector<PackedEntry>* outer) {
   logMessage("[ExtractArchive] Extracting archive %s into %s\n", archivePath.c_str(), destination.c_str());
   SignatureState state;
   {
@@ -67,7 +80,13 @@ bool extractArchive(const std::optional<std::string>& unpack200, const std::stri
     accepted = checkSignature(state, bytes, destination, key);
   }
   std::remove(archivePath.c_str());
-  return accepted;
+  if (!accepted) return false;
+  if (outer != nullptr) {
+    outer->insert(outer->end(), state.packed.begin(), state.packed.end());
+  } else {
+    unpackWaitingEntries(unpack200, state.packed);
+  }
+  return true;
 }
 
 void extractEntries(const std::optional<std::string>& unpack200, const std::string& destination, FILE* stream,
@@ -133,7 +152,7 @@ int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
     logMessage("\t[ExtractArchiveFile] Created outpath %s and spawning\n", archivePath.c_str());
     logMessage("\t[ExtractArchiveFile] Finished decompressing\n");
     logMessage("\t[ExtractArchiveFile] Starting un-p2Archiving\n");
-    if (!extractCompressedArchive(unpack200, archivePath, destination, stream, entry.length, key)) {
+    if (!extractCompressedArchive(unpack200, archivePath, destination, stream, entry.length, key, signature.packed)) {
       signature.nestedRejected = true;
     }
     logMessage("\t[ExtractArchiveFile] Finished un-archiving\n");
@@ -142,8 +161,8 @@ int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
 
   writeEntryData(stream, outPath, path, entry.length);
   if (entry.type == kEntryPack200) {
-    unpackPacked(unpack200, outPath, finalPath);
-    outPath = finalPath;
+    signature.packed.push_back({outPath, finalPath});
+    return 0;
   }
   if (!lzma) return 0;
   if (outPath.size() <= 3) {
@@ -160,7 +179,7 @@ int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
   }
   if (endsWith(outPath, ".p2")) {
     logMessage("\t[ExtractArchiveFile] Starting un-p2Archiving\n");
-    if (!extractArchive(unpack200, outPath, destination, key)) signature.nestedRejected = true;
+    if (!extractArchive(unpack200, outPath, destination, key, &signature.packed)) signature.nestedRejected = true;
     logMessage("\t[ExtractArchiveFile] Finished un-archiving\n");
   }
   return 0;
@@ -172,7 +191,9 @@ bool extractArchiveFileIgnoreSignature(const std::optional<std::string>& lzma,
   // The wrapper tail holds no signature block; one found here is read past.
   SignatureState own;
   extractArchiveFileCheckSignature(lzma, unpack200, destination, stream, own, key);
-  return !own.nestedRejected;
+  if (own.nestedRejected) return false;
+  unpackWaitingEntries(unpack200, own.packed);
+  return true;
 }
 
 }  // namespace velmoran

@@ -9,8 +9,15 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmoran {
+
+// A pack200 entry written, and the file unpack200 makes of it.
+struct PackedEntry {
+  std::string packed;
+  std::string finalPath;
+};
 
 // What extraction learns of an archive's signature block.
 struct SignatureState {
@@ -18,14 +25,24 @@ struct SignatureState {
   std::optional<std::string> signature;  // its hex text; set once a block is read
   int64_t blockOffset = -1;              // where the block starts in the stream
   bool nestedRejected = false;           // a nested archive failed its signature check
+  // The pack200 entries wait for the decision on the whole archive: the
+  // unpack200 that turns them into files may be the archive's own (a JRE's),
+  // and nothing of an archive runs before its signature holds.
+  std::vector<PackedEntry> packed;
 };
+
+// Runs unpack200 on the entries that waited for their archive's decision.
+void unpackWaitingEntries(const std::optional<std::string>& unpack200, std::vector<PackedEntry>& packed);
 
 // Extracts the archive file into destination, checks its signature if it is
 // signed, and removes the archive file. True when the archive is accepted:
 // unsigned, or signed and verified with the key. A rejected archive leaves
-// the destination emptied. A signed archive with no key is rejected.
+// the destination emptied. A signed archive with no key is rejected. The
+// pack200 entries of an accepted archive are unpacked at the end, or, for an
+// archive inside another one, handed to the outer one's decision (outer).
 bool extractArchive(const std::optional<std::string>& unpack200, const std::string& archivePath,
-                    const std::string& destination, const rsa_key* key);
+                    const std::string& destination, const rsa_key* key,
+                    std::vector<PackedEntry>* outer = nullptr);
 
 // Processes one entry of the stream. 0: read on; -1: stop (end of the entries,
 // the signature block was read, or one had been read already). With an LZMA
@@ -40,6 +57,10 @@ int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
 // until it says stop.
 void extractEntries(const std::optional<std::string>& unpack200, const std::string& destination, FILE* stream,
                     SignatureState& signature, const rsa_key* key);
+
+// Reads past the next entry without extracting anything of it; false when
+// its header or data is cut short.
+bool skipArchiveEntry(FILE* stream);
 
 // One entry of the wrapper tail. False when it held an archive whose
 // signature check failed (its destination is then emptied).

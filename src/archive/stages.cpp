@@ -61,7 +61,8 @@ void decompressFile(const std::string& compressed, const std::string& decompress
 }
 
 bool extractCompressedArchive(const std::optional<std::string>& unpack200, const std::string& archivePath,
-                              const std::string& destination, FILE* stream, int64_t length, const rsa_key* key) {
+                              const std::string& destination, FILE* stream, int64_t length, const rsa_key* key,
+                              std::vector<PackedEntry>& outer) {
   logMessage("[ExtractArchive] Extracting archive %s into %s\n", archivePath.c_str(), destination.c_str());
   LzmaEntryStream decoded(stream, length, key != nullptr);
   if (decoded.stream() == nullptr) {
@@ -75,9 +76,12 @@ bool extractCompressedArchive(const std::optional<std::string>& unpack200, const
     endRun(1);
   }
   logMessage("[ExtractArchive] Done extracting archive.\n");
-  if (!state.signature) return true;
-  SignedStream bytes(decoded);
-  return checkSignature(state, bytes, destination, key);
+  if (state.signature) {
+    SignedStream bytes(decoded);
+    if (!checkSignature(state, bytes, destination, key)) return false;
+  }
+  outer.insert(outer.end(), state.packed.begin(), state.packed.end());
+  return true;
 }
 
 }  // namespace velmoran

@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "archive/extract.h"
 
 namespace velmoran {
 
@@ -22,8 +25,11 @@ void decompressFile(const std::string& compressed, const std::string& decompress
 
 // The next length bytes of the stream hold an LZMA-compressed archive: it is
 // decoded and extracted in one pass, so no file of it is written (archivePath
-// only names it in the records). False when its signature check failed.
+// only names it in the records). False when its signature check failed;
+// otherwise its pack200 entries join outer, for the decision of the archive
+// that holds it.
 bool extractCompressedArchive(const std::optional<std::string>& unpack200, const std::string& archivePath,
-                              const std::string& destination, FILE* stream, int64_t length, const rsa_key* key);
+                              const std::string& destination, FILE* stream, int64_t length, const rsa_key* key,
+                              std::vector<PackedEntry>& outer);
 
 }  // namespace velmoran

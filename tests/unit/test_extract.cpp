@@ -481,6 +481,44 @@ TEST_F(SignedExtract, SignedTailArchives) {
   EXPECT_EQ(readFile(dest + "/version.txt"), "1");
 }
 
+// A JRE's own unpack200 runs on its pack200 entries: nothing of an archive
+// may run before its signature holds, so a tampered one never starts it.
+TEST_F(SignedExtract, Pack200EntriesWaitForTheSignature) {
+  const std::string ran = dir / "ran";
+  const std::string unpack200 = copyingUnpack200("echo \"$1\" >>'" + ran + "'; cp \"$1\" \"$2\"");
+  const std::string good = signedArchive(fileEntry("lib/x.jar", "packed", 2) + fileEntry("lib/y", "y"));
+  std::string bad = good;
+  bad[bad.find("packed")] ^= 0x01;
+  for (const std::string& archive : {bad, good}) {
+    std::vector<bool> accepted;
+    {
+      const std::string tail = fileEntry("JRE-archive.p2.l2", lzmaAlone(archive));
+      writeFile(dir / "tail", tail);
+      FilePtr in = openFile((dir / "tail").c_str(), "rb");
+      LogCapture log;
+      accepted.push_back(extractArchiveFileIgnoreSignature(dir / "lzma64", unpack200, dest, in.get(), key()));
+    }
+    EXPECT_EQ(accepted[0], archive == good);
+    EXPECT_EQ(exists(ran), archive == good);
+  }
+  EXPECT_EQ(readFile(dest + "/lib/x.jar"), "packed");
+  EXPECT_FALSE(exists(dest + "/lib/x.jar.p2"));
+}
+
+// An installed component's entries are read past: the next one reads whole.
+TEST_F(Extract, SkippedEntriesLeaveTheStreamAtTheNextOne) {
+  const std::string tail = fileEntry("lzma64", noise(70000)) + folderEntry("skipped-folder") +
+                           fileEntry("next", "n");
+  writeFile(dir / "tail", tail + fileEntry("cut", "only part").substr(0, 12));
+  FilePtr in = openFile((dir / "tail").c_str(), "rb");
+  EXPECT_TRUE(skipArchiveEntry(in.get()));
+  EXPECT_TRUE(skipArchiveEntry(in.get()));
+  EXPECT_TRUE(skipArchiveEntry(in.get()));
+  EXPECT_EQ(ftello(in.get()), static_cast<off_t>(tail.size()));
+  EXPECT_FALSE(skipArchiveEntry(in.get()));
+  EXPECT_FALSE(exists(dest + "/lzma64"));
+}
+
 TEST_F(SignedExtract, SignedTailArchiveWithoutKeyIsRejected) {
   const std::string tail = fileEntry("A-archive.p2.l2", lzmaAlone(signedArchive(kDocsArchive)));
   EXPECT_EQ(extractTailEntries(tail, 1, nullptr), (std::vector<bool>{false}));
