@@ -19,6 +19,7 @@ constexpr mode_t kLogFileMode = 0644;
 
 int64_t lastTimestamp = 0;
 FILE* fileToLogTo = nullptr;
+FILE* closedLogFile = nullptr;  // set aside by closeLoggedFile
 
 constexpr const char* kErrorBanner = "*******************************************\n";
 constexpr const char* kStartLine = "++++++++++++++++++++++++++++++++++++++++++++++++\n";
@@ -116,9 +117,16 @@ std::string setupFileLogging(const std::string& masterFolder) {
 void closeLoggedFile() {
   logMessage("[Utils] Closing logging file.\n");
   if (fileToLogTo != nullptr) {
-    std::fclose(fileToLogTo);
+    if (closedLogFile != nullptr) std::fclose(closedLogFile);
+    closedLogFile = fileToLogTo;
     fileToLogTo = nullptr;
   }
+}
+
+void reopenLoggedFile() {
+  if (fileToLogTo != nullptr || closedLogFile == nullptr) return;
+  fileToLogTo = closedLogFile;
+  closedLogFile = nullptr;
 }
 
 void printWorkingDir() {

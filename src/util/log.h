@@ -21,7 +21,12 @@ FILE* getFileToLogTo();
 // Creates masterFolder/logs and opens "Wrapper-<local time>-<ms>.log" there.
 // Returns the path of the log file.
 std::string setupFileLogging(const std::string& masterFolder);
+// Ends the records to the log file before a program is started: later ones
+// reach standard output only, until reopenLoggedFile. The file stays open
+// (no started program inherits it), so a record of what came of the start
+// can still be added to it.
 void closeLoggedFile();
+void reopenLoggedFile();
 void printWorkingDir();
 
 // Forgets the previous record, so the next one starts at "+0". For tests.

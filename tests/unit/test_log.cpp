@@ -87,6 +87,9 @@ TEST(Logger, FileLoggingCreatesTheFoldersAndGetsEveryLaterRecord) {
   logMessage("[Extractor] after\n");
   closeLoggedFile();
   logMessage("[Extractor] closed\n");
+  reopenLoggedFile();
+  logMessage("[Extractor] reopened\n");
+  closeLoggedFile();
   const std::string console = GetCapturedStdout();
 
   EXPECT_TRUE(std::regex_match(logFile, std::regex(master + R"(/logs/Wrapper-\d{4}(-\d\d){5}-\d{3}\.log)")))
@@ -96,11 +99,12 @@ TEST(Logger, FileLoggingCreatesTheFoldersAndGetsEveryLaterRecord) {
   EXPECT_NE(console.find("[Extractor] closed\n"), std::string::npos);
 
   // The announcement reaches the console only; the file starts with the next
-  // record and ends with the closing one.
+  // record, ends with the closing one, and goes on after a reopening.
   const auto fileLines = lines(readFile(logFile));
-  ASSERT_EQ(fileLines.size(), 2u);
+  ASSERT_EQ(fileLines.size(), 4u);
   EXPECT_NE(fileLines[0].find("[Extractor] after"), std::string::npos);
   EXPECT_NE(fileLines[1].find("[Utils] Closing logging file."), std::string::npos);
+  EXPECT_NE(fileLines[2].find("[Extractor] reopened"), std::string::npos);
   EXPECT_EQ(getFileToLogTo(), nullptr);
 }
 
