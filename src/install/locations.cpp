@@ -108,6 +108,15 @@ std::optional<std::string> homeDirectoryOf(uid_t uid) {
 
 }  // namespace
 
+std::optional<std::string> componentNameFault(const std::string& name) {
+  if (name.empty()) return "it is empty";
+  if (name.size() > kMaxPathLength) return format("it is longer than %zu characters", kMaxPathLength);
+  if (name.find_first_of("-/") != std::string::npos) return "it must not contain '-' or '/'";
+  if (name == "." || name == "..") return "it must not be '.' or '..'";
+  if (name == kUpdaterComponent) return std::string("it is the updater's own name, ") + kUpdaterComponent;
+  return std::nullopt;
+}
+
 mode_t installModeFor(const std::string& installType) { return installType == "perm_all" ? 0777 : 0755; }
 
 std::string locateSharedDirectory(const std::string& installType) {
@@ -140,6 +149,11 @@ std::string makeAppFolder(const std::string& master, const std::string& componen
 std::string makeAppTempFolder(const std::string& master, const std::string&, const std::string&) {
   const long seconds = static_cast<long>(std::time(nullptr));
   return setPath(master, tempFolderName(seconds, countFolderEntries(master.c_str())));
+}
+
+bool isInstalled(const std::string& versionFolder) {
+  struct stat info {};
+  return lstat(versionFolder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::optional<std::string> createAppTempFolder(const std::string& master, const std::string&,

@@ -19,6 +19,17 @@ mode_t installModeFor(const std::string& installType);
 // with status 1 when the user has no password-database entry.
 std::string locateSharedDirectory(const std::string& installType);
 
+// The updater's component name: its version folders are Velmoran-Velmoran-*.
+inline constexpr const char* kUpdaterComponent = "Velmoran";
+
+// Why name cannot be the component name of the application or the JRE, or
+// none when it can. Version folder names are split at "-" and lie in the
+// master folder, so a name must be a single field of a single folder name
+// that is not the updater's: not empty, no "-" or "/", not "." or "..", not
+// "Velmoran", at most the path limit long. The builder and the launcher
+// apply the same rule.
+std::optional<std::string> componentNameFault(const std::string& name);
+
 // master/Velmoran-<component>-<version>-complete. Creates nothing.
 std::string makeAppFolder(const std::string& master, const std::string& component,
                           const std::string& version);
@@ -28,6 +39,10 @@ std::string makeAppFolder(const std::string& master, const std::string& componen
 // to get a folder of one's own.
 std::string makeAppTempFolder(const std::string& master, const std::string& component,
                               const std::string& version);
+
+// True when a folder (not a link) stands at the version folder's path: the
+// version is installed, and its folder is never written again.
+bool isInstalled(const std::string& versionFolder);
 
 // Creates a fresh temporary folder (the install mode) and returns its path. The
 // name is the one makeAppTempFolder forms; when another run holds it already,

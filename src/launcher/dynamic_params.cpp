@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "install/locations.h"
 #include "launcher/tail.h"
 #include "splash/splash.h"
 #include "util/encoding.h"
@@ -19,8 +20,8 @@ namespace velmoran {
 namespace {
 
 constexpr const char* kPlusLine = "++++++++++++++++++++++++++++++++++++++++++++++++\n";
-// The JRE name ends up in folder names, so it gets the path limit.
-constexpr std::size_t kMaxJreNameLength = kMaxPathLength;
+// A refused name is shown no longer than this.
+constexpr int kLoggedNameLength = 200;
 constexpr std::size_t kJreOverrideSize = 500;
 
 void logPair(int64_t index, const std::string& name, const std::string& value) {
@@ -62,14 +63,11 @@ void applyParam(DynamicParams& params, const std::string& name, const std::strin
     params.splashImage = base64_decode(value);
     logMessage("[DynProps] Decode complete\n");
   } else if (name == "jre_name") {
-    if (value.size() > kMaxJreNameLength) {
-      logError("[DynProps] JRE name of %zu characters refused (at most %zu)\n", value.size(),
-               kMaxJreNameLength);
-      endRun(1);
-    }
-    // The name becomes part of version folder names and download URLs.
-    if (value.find('/') != std::string::npos) {
-      logError("[DynProps] JRE name %s refused: it must not hold \"/\"\n", value.c_str());
+    // The name becomes part of version folder names and download URLs: one
+    // that cannot be a component name would never match its own folder, or
+    // would match the updater's.
+    if (const auto fault = componentNameFault(value)) {
+      logError("[DynProps] JRE name %.*s refused: %s\n", kLoggedNameLength, value.c_str(), fault->c_str());
       endRun(1);
     }
     params.jreName = value;
@@ -116,10 +114,15 @@ void applyJreNameOverride(const std::string& masterFolder, std::string& jreName)
   }
   logMessage("[JREOverride] Processing JRE Override file (JreNameOverride)\n");
   std::string name = readString(file.get(), "JRE Override App Name", kJreOverrideSize);
-  // "-" keeps the name; so does one holding "/", which would lead out of the
-  // master folder.
-  if (name == "-" || name.find('/') != std::string::npos) {
-    logMessage("[JREOverride] Ignoring JRE name %s, keeping %s\n", name.c_str(), jreName.c_str());
+  if (name == "-") {
+    logMessage("[JREOverride] Ignoring JRE name -, keeping %s\n", jreName.c_str());
+    return;
+  }
+  // A name that is no component name would never match its own folder, or
+  // would lead out of the master folder.
+  if (const auto fault = componentNameFault(name)) {
+    logMessage("[JREOverride] Ignoring JRE name %s (%s), keeping %s\n", name.c_str(), fault->c_str(),
+               jreName.c_str());
     return;
   }
   jreName = std::move(name);

@@ -145,13 +145,14 @@ TEST(DynamicParams, TheLastSplashImageWinsEvenWhenItDoesNotDecode) {
 
 // The name becomes part of folder names and URLs: one too long for a path,
 // or one holding "/", is refused; an empty one stays allowed.
+// A name the builder refuses would never match its own folder (split at
+// "-"), would match the updater's, or would lead out of the master folder.
 TEST(DynamicParams, AJreNameThatCannotNameAFolderIsRefused) {
   const std::string longest(4999, 'j');
   EXPECT_EQ(readSection("1\0jre_name\0"s + longest + "\0"s).params.jreName, longest);
-  EXPECT_EQ(readSection("1\0jre_name\0\0"s).params.jreName, "");
-  EXPECT_EXIT(readSection("1\0jre_name\0"s + std::string(5000, 'j') + "\0"s),
-              ::testing::ExitedWithCode(1), "");
-  EXPECT_EXIT(readSection("1\0jre_name\0../../x\0"s), ::testing::ExitedWithCode(1), "");
+  for (const std::string& refused : {""s, std::string(5000, 'j'), "../../x"s, "Test-JRE"s, "Velmoran"s, ".."s}) {
+    EXPECT_EXIT(readSection("1\0jre_name\0"s + refused + "\0"s), ::testing::ExitedWithCode(1), "") << refused;
+  }
 }
 
 struct OverrideCase {
@@ -203,11 +204,15 @@ INSTANTIATE_TEST_SUITE_P(
         OverrideCase{"-", "FromParams",
                      "[JREOverride] Processing JRE Override file (JreNameOverride)\n"
                      "[JREOverride] Ignoring JRE name -, keeping FromParams\n"},
-        OverrideCase{"-\n", "-\n", "[JREOverride] JRE name overriden to -\n\n"},
-        OverrideCase{"", "", "[JREOverride] JRE name overriden to \n"},
+        OverrideCase{"-\n", "FromParams",
+                     "[JREOverride] Ignoring JRE name -\n (it must not contain '-' or '/'), keeping FromParams\n"},
+        OverrideCase{"", "FromParams", "[JREOverride] Ignoring JRE name  (it is empty), keeping FromParams\n"},
+        OverrideCase{"Velmoran", "FromParams",
+                     "[JREOverride] Ignoring JRE name Velmoran (it is the updater's own name, Velmoran), keeping "
+                     "FromParams\n"},
         OverrideCase{"../../x", "FromParams",
                      "[JREOverride] Processing JRE Override file (JreNameOverride)\n"
-                     "[JREOverride] Ignoring JRE name ../../x, keeping FromParams\n"},
+                     "[JREOverride] Ignoring JRE name ../../x (it must not contain '-' or '/'), keeping FromParams\n"},
         OverrideCase{"Other Jre\0rest"s, "Other Jre",
                      "[JREOverride] JRE name overriden to Other Jre\n"},
         OverrideCase{std::string(600, 'x'), std::string(499, 'x'),

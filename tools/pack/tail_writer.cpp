@@ -6,6 +6,7 @@
 
 #include "archive/container.h"
 #include "cli.h"
+#include "install/locations.h"
 #include "util/encoding.h"
 #include "util/paths.h"
 
@@ -33,13 +34,7 @@ void checkFieldLength(const std::string& what, const std::string& value, std::si
 }
 
 void checkComponentName(const std::string& what, const std::string& name) {
-  if (name.size() > kMaxPathLength) {
-    usage(what + " is " + std::to_string(name.size()) + " characters long; the launcher takes at most " +
-          std::to_string(kMaxPathLength));
-  }
-  if (name.find_first_of("-/") != std::string::npos || name == "." || name == "..") {
-    usage(what + " '" + name + "' must not contain '-' or '/'");
-  }
+  if (const auto fault = componentNameFault(name)) usage(what + " '" + name.substr(0, 60) + "' is refused: " + *fault);
 }
 
 void appendField(Bytes& out, const std::string& text) {

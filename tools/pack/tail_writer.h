@@ -25,7 +25,8 @@ void checkFieldFits(const std::string& what, const std::string& value, std::size
 void checkFieldLength(const std::string& what, const std::string& value, std::size_t maxLength);
 
 // Component names (the application's, the JRE's) are fields of version folder
-// names, which the launcher splits at "-". A usage error.
+// names, which the launcher splits at "-" (install/locations.h has the rule).
+// A usage error.
 void checkComponentName(const std::string& what, const std::string& name);
 
 void appendField(Bytes& out, const std::string& text);
