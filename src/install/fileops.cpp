@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "util/clock.h"
@@ -76,6 +77,35 @@ bool copyLink(const std::string& source, const std::string& destination) {
                  destination.c_str()) == 0;
 }
 
+// A file is copied to a new name beside its destination and renamed onto it
+// once whole: a copy onto an installed folder that fails half-way (a full
+// disk) leaves the installed file as it was, and a program running from that
+// file keeps what it has open.
+FilePtr createPartFile(const std::string& destination, mode_t mode, std::string& part) {
+  part = destination + ".part-XXXXXX";
+  checkPathLength(part);
+  UniqueFd fd(mkstemp(part.data()));
+  if (!fd) return nullptr;
+  FilePtr out(fchmod(fd.get(), mode) == 0 ? fdopen(fd.get(), "wb") : nullptr);
+  if (!out) {
+    unlink(part.c_str());
+    return nullptr;
+  }
+  fd.release();
+  return out;
+}
+
+// Only a file of its own is replaced by a copy: a link, a device, a FIFO or a
+// folder at the name was not put there by the launcher, and a file with
+// other hard links would change under them too.
+bool replaceableByCopy(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) return errno == ENOENT;
+  if (S_ISREG(info.st_mode) && info.st_nlink == 1) return true;
+  logMessage("[Utils] Refusing to write %s: it is not a regular file of its own\n", path.c_str());
+  return false;
+}
+
 }  // namespace
 
 void logChmodR755(const std::string& path) {
@@ -141,17 +171,21 @@ bool copyFile(const std::string& source, const std::string& destination, mode_t 
                source.c_str());
     return false;
   }
-  FilePtr out = openForWriting(destination, mode, mustBeNew);
+  std::string part;
+  FilePtr out = replaceableByCopy(destination) ? createPartFile(destination, mode, part) : nullptr;
   if (!out) {
     logMessage(
         "[Extractor] *************************** Unable to open destination file for copy %s\n",
         destination.c_str());
     return false;
   }
-  const bool copied = copyStream(in.get(), out.get());
-  if (!finishCopy(std::move(out), copied)) {
-    // Part of a file must not pass for the whole of it.
-    unlink(destination.c_str());
+  const bool whole = copyStream(in.get(), out.get());
+  const bool copied = finishCopy(std::move(out), whole);
+  // A new name is taken with link, which never replaces what stands there.
+  const bool placed = copied && (mustBeNew ? link(part.c_str(), destination.c_str()) == 0
+                                           : std::rename(part.c_str(), destination.c_str()) == 0);
+  if (!placed || mustBeNew) unlink(part.c_str());
+  if (!placed) {
     logMessage("[Extractor] *************************** Failed to copy %s to %s\n", source.c_str(),
                destination.c_str());
     return false;
@@ -168,24 +202,6 @@ struct FolderId {
   ino_t inode;
   bool operator==(const FolderId&) const = default;
 };
-
-// A file is copied to a new name beside its destination and renamed onto it
-// once whole: a copy onto an installed folder that fails half-way (a full
-// disk) leaves the installed file as it was, and a program running from that
-// file keeps what it has open.
-FilePtr createPartFile(const std::string& destination, std::string& part) {
-  part = destination + ".part-XXXXXX";
-  checkPathLength(part);
-  UniqueFd fd(mkstemp(part.data()));
-  if (!fd) return nullptr;
-  FilePtr out(fchmod(fd.get(), kCopiedFileMode) == 0 ? fdopen(fd.get(), "wb") : nullptr);
-  if (!out) {
-    unlink(part.c_str());
-    return nullptr;
-  }
-  fd.release();
-  return out;
-}
 
 // What stands at a destination path is replaced, never written through: a
 // link there would take the copy outside the destination.
@@ -256,8 +272,11 @@ int copyTree(const std::string& source, const std::string& destination, bool fol
                    from.c_str());
         return 1;
       }
+      struct stat source {};
       std::string part;
-      FilePtr out = createPartFile(to, part);
+      FilePtr out = fstat(fileno(in.get()), &source) == 0
+                        ? createPartFile(to, copiedFileMode(source.st_mode), part)
+                        : nullptr;
       if (!out) {
         logMessage("[CopyFolder] *************************** Unable to open destination file for copy %s\n",
                    to.c_str());
@@ -275,6 +294,17 @@ int copyTree(const std::string& source, const std::string& destination, bool fol
   }();
   ancestors.pop_back();
   return result;
+}
+
+// A folder that holds anything: what a rename cannot replace.
+bool isFolderWithContents(const std::string& path) {
+  if (kindOf(path) != EntryKind::Folder) return false;
+  DirPtr dir = openDir(path.c_str());
+  if (!dir) return false;
+  while (const dirent* entry = readdir(dir.get())) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) return true;
+  }
+  return false;
 }
 
 // Empties the folder and removes it.
@@ -295,21 +325,31 @@ int copyFolderFollowingLinks(const std::string& source, const std::string& desti
   return copyTree(source, destination, true, ancestors);
 }
 
+mode_t copiedFileMode(mode_t sourceMode) { return (sourceMode & 0111) != 0 ? installMode() : kCopiedFileMode; }
+
 RenameOutcome doRename(const std::string& source, const std::string& destination) {
   checkPathLength(source);
   checkPathLength(destination);
   printWorkingDir();
   bool renamed = std::rename(source.c_str(), destination.c_str()) == 0;
-  for (int retry = 0; !renamed && retry < kRenameRetries; ++retry) {
-    logMessage("[Rename] Could not rename '%s' to '%s' [%d]\n", source.c_str(), destination.c_str(), errno);
+  int error = errno;
+  for (int retry = 0; !renamed; ++retry) {
+    if (isFolderWithContents(destination)) {
+      logMessage("[Rename] Could not rename '%s' to '%s' [%d]\n", source.c_str(), destination.c_str(), error);
+      logMessage("[Rename] %s is there already; it is kept as it is\n", destination.c_str());
+      return RenameOutcome::AlreadyThere;
+    }
+    if (retry == kRenameRetries) break;
+    logMessage("[Rename] Could not rename '%s' to '%s' [%d]\n", source.c_str(), destination.c_str(), error);
     millisleep(kRenamePauseMs);
     renamed = std::rename(source.c_str(), destination.c_str()) == 0;
+    error = errno;
   }
   if (renamed) {
     logMessage("[Rename] File '%s' renamed to '%s'\n", source.c_str(), destination.c_str());
     return RenameOutcome::Renamed;
   }
-  logMessage("[Rename] [FAIL] Could not rename '%s' to '%s' [%d]\n", source.c_str(), destination.c_str(), errno);
+  logMessage("[Rename] [FAIL] Could not rename '%s' to '%s' [%d]\n", source.c_str(), destination.c_str(), error);
   logMessage("[Rename] Can do no better than a copy on this filesystem\n");
   dropDestinationLink(destination);
   const bool existed = kindOf(destination) == EntryKind::Folder;

@@ -29,18 +29,22 @@ int deleteFolder(const std::string& folder);
 // recordEach only failures are logged, not every entry removed.
 int deleteFolderAt(UniqueFd folder, const std::string& path, bool recordEach);
 
-// The mode copies get: their source's mode is not carried over.
+// The mode of a copied file that is not executable; an executable one gets
+// the install mode, so a program copied stays a program.
 constexpr mode_t kCopiedFileMode = 0644;
 
-// True when the whole file was copied: the destination is created (or, unless
-// mustBeNew, truncated) with exactly mode, never through a link at its name.
-// A destination it could not fill is removed.
+// True when the whole file was copied: it is written under a new name beside
+// the destination with exactly mode and renamed onto it once whole, so the
+// destination is either as it was or the whole copy. Only a regular file of
+// its own at the destination is replaced: a link, a FIFO, a device or a file
+// with other hard links there is refused with a record. mustBeNew: nothing
+// may stand at the destination yet, and nothing there is replaced.
 bool copyFile(const std::string& source, const std::string& destination, mode_t mode = kCopiedFileMode,
               bool mustBeNew = false);
 
 // Copies the contents of source into the existing destination, depth first,
-// replacing files of the same name. Each file is written beside its name and
-// renamed onto it once whole, so a failed copy leaves every file there either
+// replacing files of the same name. Each file keeps whether it is executable
+// (copiedFileMode), and is written beside its name and renamed onto it once whole, so a failed copy leaves every file there either
 // as it was or fully replaced. Links are copied as links; a link that stands
 // at a destination path is replaced, never written through. 0, or non-zero at
 // the first failure.
@@ -52,14 +56,20 @@ int copyFolder(const std::string& source, const std::string& destination);
 // being copied fails the copy.
 int copyFolderFollowingLinks(const std::string& source, const std::string& destination);
 
+// The mode a copy of a file of this mode gets.
+mode_t copiedFileMode(mode_t sourceMode);
+
 enum class RenameOutcome {
-  Renamed,  // the source is now at the destination
-  Copied,   // the rename kept failing; the contents were copied and the source removed
-  Failed,   // the copy failed too; a destination it created is removed again
+  Renamed,      // the source is now at the destination
+  Copied,       // the rename kept failing; the contents were copied and the source removed
+  Failed,       // the copy failed too; a destination it created is removed again
+  AlreadyThere, // a folder that is not empty stands at the destination; both are left as they are
 };
 
-// rename, retried 10 times at 300 ms; then the contents are copied onto the
-// destination.
+// rename, retried 10 times at 300 ms; then the contents are copied into the
+// destination, made for them. A folder with contents at the destination is
+// not retried and never written into: a version folder installed is never
+// changed, and another attempt would meet it again.
 RenameOutcome doRename(const std::string& source, const std::string& destination);
 
 }  // namespace velmoran

@@ -81,6 +81,11 @@ bool jreMatchesVersionRequirement(const std::string& java, const std::optional<s
   return leadingNumber(version) >= leadingNumber(*required);
 }
 
+bool hasJavaExecutable(const std::string& jreFolder) {
+  struct stat info {};
+  return lstat(setPath(jreFolder, "bin", "java").c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 void overrideCACerts(const std::string& replacement, const std::string& jreFolder) {
   if (!doesFileExist(replacement)) return;
   const std::string target = setPath(jreFolder, "lib", "security/cacerts");

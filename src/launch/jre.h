@@ -21,6 +21,10 @@ std::string parseJavaVersionBanner(const std::string& banner);
 // compared as integers; an empty requirement is met by every JRE).
 bool jreMatchesVersionRequirement(const std::string& java, const std::optional<std::string>& required);
 
+// True when the JRE folder holds a bin/java that is a file: what makes a
+// folder a JRE at all.
+bool hasJavaExecutable(const std::string& jreFolder);
+
 // Replaces the JRE's lib/security/cacerts by the given file when that exists.
 void overrideCACerts(const std::string& replacement, const std::string& jreFolder);
 

@@ -49,9 +49,9 @@ Executable chooseAppBinary(const std::string& masterFolder, const std::string& j
   Executable exe;
   exe.jreFolder = setPath(masterFolder, *latest);
   exe.path = setPath(exe.jreFolder, "bin", appName);
-  // A new file with the executable mode set as it is written: nothing
-  // already at the name (a link, a FIFO) is written through or replaced, and
-  // copyFile leaves no partial copy to pass for the binary at later launches.
+  // A copy of java made at the first launch with this JRE. copyFile puts
+  // it in place whole or not at all: a launch killed during the copy leaves
+  // no cut binary that later launches would take for it.
   if (!doesFileExist(exe.path) &&
       !copyFile(setPath(exe.jreFolder, "bin", "java"), exe.path, installMode(), true)) {
     logError("Error setting app binary executable!\n");
@@ -121,25 +121,31 @@ void addLsoOptions(const std::optional<std::string>& lsoPath, PropertiesBlock& p
   }
 }
 
+// A start that failed is recorded in the log file too.
 int startAndReturn(const std::vector<std::string>& argv) {
   pid_t pid = 0;
   const int error = startProcess(argv, pid);
   if (error != 0) {
+    reopenLoggedFile();
     logError("Launch Error %d.\n", error);
     return error;
   }
   return 0;
 }
 
+// The log file goes on once the check is over: the install continues.
 int startAndWait(const std::vector<std::string>& argv) {
   pid_t pid = 0;
   const int error = startProcess(argv, pid);
   if (error != 0) {
+    reopenLoggedFile();
     logError("Launch Error %d.\n", error);
     return -1;
   }
   int status = 0;
-  if (waitForProcess(pid, status) < 0) return -1;
+  const pid_t waited = waitForProcess(pid, status);
+  reopenLoggedFile();
+  if (waited < 0) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -246,14 +252,13 @@ int launchFromLaunchFile(const std::string& masterFolder, const PropertiesBlock&
   return startAndWait(argv);
 }
 
-void launchApp(const std::string& masterFolder, const PropertiesBlock& properties, int userArgc,
+int launchApp(const std::string& masterFolder, const PropertiesBlock& properties, int userArgc,
                const char* const* userArgv, const std::string& versionFolder,
                const std::string& staticUpdateUrl,
                const std::optional<std::string>& dynamicUpdateUrl, const std::string& jreName,
                const std::string& absoluteLauncherPath) {
-  launchFromLaunchFile(masterFolder, properties, userArgc, userArgv, versionFolder,
-                       staticUpdateUrl, dynamicUpdateUrl, jreName, LaunchClass::App,
-                       absoluteLauncherPath);
+  return launchFromLaunchFile(masterFolder, properties, userArgc, userArgv, versionFolder, staticUpdateUrl,
+                              dynamicUpdateUrl, jreName, LaunchClass::App, absoluteLauncherPath);
 }
 
 bool checkAppJreCompatibility(const std::string& masterFolder, const PropertiesBlock& properties,

@@ -33,8 +33,9 @@ int launchFromLaunchFile(const std::string& masterFolder, const PropertiesBlock&
                          const std::string& jre, LaunchClass launchClass,
                          const std::string& absoluteLauncherPath);
 
-// Starts the version folder's program with the newest private JRE of jreName.
-void launchApp(const std::string& masterFolder, const PropertiesBlock& properties, int userArgc,
+// Starts the version folder's program with the newest private JRE of jreName:
+// 0 once it is started, else the error number of the refused start.
+int launchApp(const std::string& masterFolder, const PropertiesBlock& properties, int userArgc,
                const char* const* userArgv, const std::string& versionFolder,
                const std::string& staticUpdateUrl,
                const std::optional<std::string>& dynamicUpdateUrl, const std::string& jreName,

@@ -47,10 +47,13 @@ void importPublicKey(TailRun& run) {
 
 // The application's name and the versions become folder names in the shared
 // directory: a "/" in the name, or a version that is not a number, would lead
-// out of it. The builder writes neither; a file that holds one was made to.
+// out of it, and a name that is no component name would never match its own
+// folders (or would match the updater's). The builder writes none of them; a
+// file that holds one was made to.
 void refuseNamesLeavingTheMasterFolder(const TailHeader& h) {
-  if (h.appName.find('/') != std::string::npos) {
-    logError("[Extractor] The application name %s holds \"/\"; refusing to install it\n", h.appName.c_str());
+  if (const auto fault = componentNameFault(h.appName)) {
+    logError("[Extractor] The application name %.200s is refused (%s); refusing to install it\n", h.appName.c_str(),
+             fault->c_str());
     endRun(1);
   }
   const std::pair<const char*, const std::string*> versions[] = {
@@ -137,9 +140,10 @@ void evaluateHeader(TailRun& run) {
 void handOver(TailRun& run, const std::string& updaterFolder) {
   run.tailStream.reset();
   if (run.prepareOnly) endRun(0);
-  launchApp(run.masterFolder, run.properties, run.userArgc, run.userArgv, updaterFolder, run.staticUpdateUrl,
-            run.dynamicUpdateUrl, run.jreName, run.absolutePath);
-  endRun(0);
+  // A run that could not start the updater did not do its work.
+  const int error = launchApp(run.masterFolder, run.properties, run.userArgc, run.userArgv, updaterFolder,
+                              run.staticUpdateUrl, run.dynamicUpdateUrl, run.jreName, run.absolutePath);
+  endRun(error == 0 ? 0 : 1);
 }
 
 void extractWrapperTail(const char* launcherPath, int userArgc, char** userArgv, int fullArgc,

@@ -23,8 +23,6 @@
 namespace velmoran {
 namespace {
 
-constexpr const char* kUpdaterComponent = "Velmoran";
-
 int64_t versionOf(const std::string& folderName) { return pickVersionFromAppFolderName(folderName); }
 
 // Which installed folders the decision found, and why it chose what it chose.
@@ -87,6 +85,21 @@ bool takeInstallTurn(TailRun& run) {
   return waited;
 }
 
+// A tail entry that is there, or the run ends: entries are taken by
+// position, so one that the header promises must be there, or every later one
+// would be missing or misread.
+void requireNextEntry(const TailRun& run) {
+  FILE* tail = run.tailStream.get();
+  const int next = std::getc(tail);
+  if (next == EOF || next == '\0') {
+    logError("[Extractor] The launcher file %s is cut short or damaged: its tail ends where an entry should "
+             "start; refusing to install from it\n",
+             run.launcherPath.c_str());
+    endRun(1);
+  }
+  std::ungetc(next, tail);
+}
+
 // The splash image parameter replaces the tail's image before the updater's
 // folder is renamed, where the header allows it.
 void overrideSplash(const TailRun& run, const std::string& updaterTemp) {
@@ -105,13 +118,16 @@ void overrideSplash(const TailRun& run, const std::string& updaterTemp) {
   logChmod777(path);
 }
 
+// The updater's five tail entries: the decompressor, the splash image, its
+// archive, its version file and the CA store.
+constexpr int kUpdaterEntries = 5;
+constexpr int kApplicationEntries = 2;
+
 // Extracts the updater (tail entries 1 to 5) and renames it into place.
 // Returns where its files are used from from here on.
-UpdaterFiles installUpdater(TailRun& run) {
-  const std::string guFolder = makeAppFolder(run.masterFolder, kUpdaterComponent, run.header.guVersion);
+UpdaterFiles extractUpdater(TailRun& run, const std::string& guFolder) {
   const std::optional<std::string> created =
       createAppTempFolder(run.masterFolder, kUpdaterComponent, run.header.guVersion);
-  logMessage("[Extractor] GU folder is %s\n", guFolder.c_str());
   if (!created) {
     logMessage("[Extractor] GU temp is %s\n",
                makeAppTempFolder(run.masterFolder, kUpdaterComponent, run.header.guVersion).c_str());
@@ -133,30 +149,44 @@ UpdaterFiles installUpdater(TailRun& run) {
   }
   accepted = extractTailEntry(run, lzma, std::nullopt, guTemp) && accepted;
   overrideSplash(run, guTemp);
-  for (int entry = 3; entry <= 5; ++entry) accepted = extractTailEntry(run, lzma, std::nullopt, guTemp) && accepted;
+  for (int entry = 3; entry <= kUpdaterEntries; ++entry) {
+    accepted = extractTailEntry(run, lzma, std::nullopt, guTemp) && accepted;
+  }
   logMessage("[Extractor] Extracted GU and GU Version\n");
 
-  std::string location = guFolder;
   if (accepted) {
     logMessage("[Extractor] Renaming GU folder to %s\n", guFolder.c_str());
+    chmod777(guTemp);
     moveIntoPlace(guTemp, guFolder);
-    chmod777(guFolder);
+    return UpdaterFiles{guFolder};
+  }
+  // As documented the run disregards the refused updater and goes on to the
+  // newest installed one, which can fetch a good copy; nothing of the
+  // refused one is put under a final name, and its own files (the
+  // decompressor, the splash image) come from that installed updater.
+  discardFolder(guTemp);
+  const std::optional<std::string> installed = pickAndAllocLatestFromMaster(run.masterFolder, kUpdaterComponent);
+  if (!installed) {
+    logError("No latest App version even after download!\n");
+    endRun(1);
+  }
+  logMessage("[Extractor] The updater in the tail was refused; using the installed %s\n", installed->c_str());
+  return UpdaterFiles{setPath(run.masterFolder, *installed)};
+}
+
+UpdaterFiles installUpdater(TailRun& run) {
+  const std::string guFolder = makeAppFolder(run.masterFolder, kUpdaterComponent, run.header.guVersion);
+  logMessage("[Extractor] GU folder is %s\n", guFolder.c_str());
+  UpdaterFiles files;
+  if (isInstalled(guFolder)) {
+    keepInstalled(run, guFolder, kUpdaterEntries);
+    files.folder = guFolder;
   } else {
-    // As documented the run disregards the refused updater and goes on to the
-    // newest installed one, which can fetch a good copy; nothing of the
-    // refused one is put under a final name, and its own files (the
-    // decompressor, the splash image) come from that installed updater.
-    discardFolder(guTemp);
-    const std::optional<std::string> installed = pickAndAllocLatestFromMaster(run.masterFolder, kUpdaterComponent);
-    if (!installed) {
-      logError("No latest App version even after download!\n");
-      endRun(1);
-    }
-    location = setPath(run.masterFolder, *installed);
-    logMessage("[Extractor] The updater in the tail was refused; using the installed %s\n", installed->c_str());
+    files = extractUpdater(run, guFolder);
   }
   logMessage("[Extractor] Recreating GU location\n");
-  UpdaterFiles files{location, setPath(location, "lzma64"), setPath(location, "cacerts")};
+  files.lzma = setPath(files.folder, "lzma64");
+  files.cacerts = setPath(files.folder, "cacerts");
   logMessage("[Extractor] LZMA path is %s\n", files.lzma.c_str());
   logMessage("[Extractor] CACerts override path is %s\n", files.cacerts.c_str());
   return files;
@@ -171,6 +201,10 @@ void installApplication(TailRun& run, const UpdaterFiles& updater, const std::st
   const std::string appFolder = makeAppFolder(run.masterFolder, h.appName, h.appVersion);
   logMessage("[Extractor] Offline installer - app to extract.");
   logMessage("[Extractor] APP folder is %s\n", appFolder.c_str());
+  if (isInstalled(appFolder)) {
+    keepInstalled(run, appFolder, kApplicationEntries);
+    return;
+  }
   const std::optional<std::string> appTemp = createAppTempFolder(run.masterFolder, h.appName, h.appVersion);
   logMessage("[Extractor] APP temp is %s\n",
              appTemp ? appTemp->c_str() : makeAppTempFolder(run.masterFolder, h.appName, h.appVersion).c_str());
@@ -179,8 +213,10 @@ void installApplication(TailRun& run, const UpdaterFiles& updater, const std::st
     endRun(1);
   }
   logMessage("[Extractor] Extracting App...\n");
-  bool accepted = extractTailEntry(run, updater.lzma, unpack200, *appTemp);
-  accepted = extractTailEntry(run, updater.lzma, unpack200, *appTemp) && accepted;
+  bool accepted = true;
+  for (int entry = 0; entry < kApplicationEntries; ++entry) {
+    accepted = extractTailEntry(run, updater.lzma, unpack200, *appTemp) && accepted;
+  }
   if (!accepted) {
     // The updater still starts and can fetch a good copy.
     discardFolder(*appTemp);
@@ -235,22 +271,40 @@ bool isVersionNumber(const std::string& text) {
 
 bool extractTailEntry(TailRun& run, const std::string& lzma, const std::optional<std::string>& unpack200,
                       const std::string& destination) {
-  // Entries are taken by position: one that the header promises must be
-  // there, or every later one would be missing or misread.
-  FILE* tail = run.tailStream.get();
-  const int next = std::getc(tail);
-  if (next == EOF || next == '\0') {
-    logError("[Extractor] The launcher file %s is cut short or damaged: its tail ends where an entry should "
-             "start; refusing to install from it\n",
-             run.launcherPath.c_str());
-    endRun(1);
-  }
-  std::ungetc(next, tail);
+  requireNextEntry(run);
   return extractArchiveFileIgnoreSignature(lzma, unpack200, destination, run.tailStream.get(), run.key.get());
 }
 
+void skipTailEntry(TailRun& run) {
+  requireNextEntry(run);
+  if (skipArchiveEntry(run.tailStream.get())) return;
+  logError("[Extractor] The launcher file %s is cut short or damaged: an entry of its tail ends early; refusing "
+           "to install from it\n",
+           run.launcherPath.c_str());
+  endRun(1);
+}
+
+// A component whose version is installed already is not extracted again:
+// its entries are read past, and its folder stays as it is.
+void keepInstalled(TailRun& run, const std::string& versionFolder, int entries) {
+  const std::string name = versionFolder.substr(versionFolder.rfind('/') + 1);
+  logMessage("[Extractor] %s is installed already; keeping it\n", name.c_str());
+  for (int i = 0; i < entries; ++i) skipTailEntry(run);
+}
+
 void moveIntoPlace(const std::string& temporary, const std::string& versionFolder) {
-  if (doRename(temporary, versionFolder) != RenameOutcome::Failed) return;
+  switch (doRename(temporary, versionFolder)) {
+    case RenameOutcome::Renamed:
+    case RenameOutcome::Copied:
+      return;
+    case RenameOutcome::AlreadyThere:
+      // Only a run that did not take its turn gets here: what stands there
+      // is a whole install of the same version, and nothing is written into it.
+      discardFolder(temporary);
+      return;
+    case RenameOutcome::Failed:
+      break;
+  }
   logError("[Extractor] Unable to put %s in place as %s; the install is not complete\n", temporary.c_str(),
            versionFolder.c_str());
   endRun(1);

@@ -16,8 +16,8 @@ namespace velmoran {
 // version folder once it is renamed into place.
 struct UpdaterFiles {
   std::string folder;
-  std::string lzma;     // the LZMA decompressor, folder/lzma64
-  std::string cacerts;  // the CA store that replaces a JRE's, folder/cacerts
+  std::string lzma = {};     // the LZMA decompressor, folder/lzma64
+  std::string cacerts = {};  // the CA store that replaces a JRE's, folder/cacerts
 };
 
 // Steps shared by the updater, the JRE and the application.
@@ -27,9 +27,19 @@ struct UpdaterFiles {
 bool extractTailEntry(TailRun& run, const std::string& lzma, const std::optional<std::string>& unpack200,
                       const std::string& destination);
 
+// Keeps an installed version of a component, with a record, and reads past
+// its tail entries (this many; 0 for one that did not come from the tail):
+// its folder is not written.
+void keepInstalled(TailRun& run, const std::string& versionFolder, int entries);
+
+// Reads past the next tail entry without extracting it; the run ends with
+// status 1 when it is not there whole.
+void skipTailEntry(TailRun& run);
+
 // Renames a finished temporary folder onto its version folder. When the
 // rename falls back to a copy that fails too, the run ends with status 1:
-// nothing partial may stand under a final name.
+// nothing partial may stand under a final name. When the version folder is
+// there already, it is kept and the temporary folder goes.
 void moveIntoPlace(const std::string& temporary, const std::string& versionFolder);
 
 // Removes a temporary folder whose content must not be installed.

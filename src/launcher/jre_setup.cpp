@@ -2,9 +2,12 @@
 
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <vector>
 
 #include "archive/extract.h"
+#include "archive/lzma.h"
 #include "archive/signature_check.h"
 #include "install/fileops.h"
 #include "install/locations.h"
@@ -13,11 +16,13 @@
 #include "launch/spawner.h"
 #include "launcher/version_file.h"
 #include "net/download.h"
+#include "net/update_url.h"
 #include "splash/splash.h"
 #include "util/exit.h"
 #include "util/file.h"
 #include "util/log.h"
 #include "util/paths.h"
+#include "util/strings.h"
 
 namespace velmoran {
 namespace {
@@ -36,53 +41,79 @@ void regenerateClassDataArchive(const std::string& jreFolder) {
   deleteSpawner(spawner);
 }
 
-// Renames the finished JRE into place, gives it the updater's CA store and
-// opens up its modes; returns its unpack200.
+// The unpack200 of an installed JRE, as the path alone: nothing in an
+// installed folder is changed, its mode included.
+std::string installedUnpack200(const std::string& versionFolder) {
+  const std::string unpack200 = setPath(versionFolder, "bin", "unpack200");
+  logMessage("[Extractor] UP200 path is %s\n", unpack200.c_str());
+  return unpack200;
+}
+
+// Gives the finished JRE the updater's CA store and opens up its modes while
+// it is still in its temporary folder, then renames it into place: once
+// renamed, a JRE folder is never written again, so a run killed half-way
+// leaves no cut CA store in a complete JRE. Returns its unpack200.
 std::string finishJre(const std::string& section, const std::string& temporary, const std::string& versionFolder,
                       const UpdaterFiles& updater) {
   logEndSection(section.c_str());
+  logMessage("[Extractor] JRE setup. Overriding cacerts.\n");
+  overrideCACerts(updater.cacerts, temporary);
+  chmod777(temporary);
+  logMessage("[Extractor] Ensuring JRE bin is writable.\n");
+  chmod777(setPath(temporary, "bin"));
+  getUnpack200Executable(temporary);
   moveIntoPlace(temporary, versionFolder);
   logMessage("[Extractor] Renamed JRE folder to %s\n", versionFolder.c_str());
-  logMessage("[Extractor] JRE setup. Overriding cacerts.\n");
-  overrideCACerts(updater.cacerts, versionFolder);
-  chmod777(versionFolder);
-  logMessage("[Extractor] Ensuring JRE bin is writable.\n");
-  chmod777(setPath(versionFolder, "bin"));
-  const std::string unpack200 = getUnpack200Executable(versionFolder);
-  logMessage("[Extractor] UP200 path is %s\n", unpack200.c_str());
-  return unpack200;
+  return installedUnpack200(versionFolder);
 }
 
 // A refused JRE archive leaves no JRE folder under a final name. The run can
 // go on only with a JRE that is installed already.
-std::string keepInstalledJre(const TailRun& run, const std::string& temporary) {
+std::string keepInstalledJre(const TailRun& run, const std::string& temporary, const char* why) {
   discardFolder(temporary);
   const std::optional<std::string> installed = pickAndAllocLatestFromMaster(run.masterFolder, run.jreName);
   if (!installed) {
-    logError("[Extractor] The JRE archive was refused and no JRE is installed; cannot run\n");
+    logError("[Extractor] The JRE archive %s and no JRE is installed; cannot run\n", why);
     endRun(1);
   }
-  logMessage("[Extractor] The JRE archive was refused; keeping the installed %s\n", installed->c_str());
-  const std::string unpack200 = getUnpack200Executable(setPath(run.masterFolder, *installed));
-  logMessage("[Extractor] UP200 path is %s\n", unpack200.c_str());
-  return unpack200;
+  logMessage("[Extractor] The JRE archive %s; keeping the installed %s\n", why, installed->c_str());
+  return installedUnpack200(setPath(run.masterFolder, *installed));
+}
+
+constexpr const char* kRefusedWhy = "was refused";
+constexpr const char* kNoJavaWhy = "holds no bin/java, so it is no JRE";
+
+// Asks the update server for the JRE's version file, to let a proxy be
+// found early; the answer is not used and goes with the temporary folder.
+void queryJreVersion(const TailRun& run, const std::string& temporary) {
+  logMessage("[Extractor] We want to query the JRE version to enable proxy detection.\n");
+  downloadVersionFile(temporary, run.chosenUpdateUrl, run.jreName);
+  std::remove(setPath(temporary, versionFileName(run.jreName)).c_str());
 }
 
 std::string setUpOfflineJre(TailRun& run, const UpdaterFiles& updater) {
   logStartSection(kOfflineSection);
-  logMessage("[Extractor] We want to query the JRE version to enable proxy detection.\n");
-  downloadVersionFile(updater.folder, run.chosenUpdateUrl, run.jreName);
-  const std::string temporary = newTemporaryFolder(run);
   const std::string versionFolder = makeAppFolder(run.masterFolder, run.jreName, run.header.jreVersion);
+  if (isInstalled(versionFolder)) {
+    logEndSection(kOfflineSection);
+    keepInstalled(run, versionFolder, 1);
+    return installedUnpack200(versionFolder);
+  }
+  const std::string temporary = newTemporaryFolder(run);
+  queryJreVersion(run, temporary);
   logMessage("[Extractor] Offline installer - no need to download JRE, will extract\n");
   const std::string unpack200 = getUnpack200Executable(temporary);
   logMessage("[Extractor] UP200 path is %s\n", unpack200.c_str());
   logMessage("[Extractor] Extracting JRE archive...\n");
   if (!extractTailEntry(run, updater.lzma, unpack200, temporary)) {
     logEndSection(kOfflineSection);
-    return keepInstalledJre(run, temporary);
+    return keepInstalledJre(run, temporary, kRefusedWhy);
   }
   logMessage("[Extractor] Extracted JRE %s\n", run.jreName.c_str());
+  if (!hasJavaExecutable(temporary)) {
+    logEndSection(kOfflineSection);
+    return keepInstalledJre(run, temporary, kNoJavaWhy);
+  }
   logMessage("[Extractor] Regenerating jsa...\n");
   regenerateClassDataArchive(temporary);
   return finishJre(kOfflineSection, temporary, versionFolder, updater);
@@ -153,7 +184,7 @@ std::optional<std::string> adoptSystemJre(TailRun& run) {
     return std::nullopt;
   }
   logMessage("[JRESearch] JRE unpack200 exists %s\n", javaPath.c_str());
-  const std::optional<std::string> updater = pickAndAllocLatestFromMaster(run.masterFolder, "Velmoran");
+  const std::optional<std::string> updater = pickAndAllocLatestFromMaster(run.masterFolder, kUpdaterComponent);
   if (!updater) {
     logMessage("[JRESearch] ****************************** No latest App version even after download!\n");
     endRun(1);
@@ -193,51 +224,88 @@ bool download(const TailRun& run, const std::string& url, const std::string& des
 
 // Ends a run whose downloaded JRE cannot be installed. Its temporary folder
 // goes too: no later run would ever remove what it holds (up to a whole JRE).
-[[noreturn]] void giveUpOnDownloadedJre(const std::string& temporary, const char* message) {
-  logError("%s", message);
+[[noreturn]] void giveUpOnDownloadedJre(const std::string& temporary, const std::string& message) {
+  logError("%s", message.c_str());
   discardFolder(temporary);
   endRun(1);
 }
 
-std::string downloadJre(TailRun& run, const UpdaterFiles& updater) {
-  logMessage("[JREDownload] Failed to pick up any existing system JRE, will download\n");
-  const std::string versionName = "Velmoran-" + run.jreName + "-version.txt";
-  const std::string localVersionFile = setPath(updater.folder, versionName);
+// The downloaded version of the JRE to install: read before anything else is
+// fetched, so a version file that names none, or one that is installed
+// already, costs no archive download.
+std::string fetchJreVersion(TailRun& run, const std::string& temporary) {
+  const std::string versionName = versionFileName(run.jreName);
+  const std::string localVersionFile = setPath(temporary, versionName);
   const std::string versionUrl = run.chosenUpdateUrl + versionName;
   logMessage("[JREDownload] Fetching JRE Version from %s\n", versionUrl.c_str());
   if (!download(run, versionUrl, localVersionFile, DownloadKind::VersionFile)) {
-    logError("[JREDownload] Failed to download JRE version file\n");
-    endRun(1);
+    giveUpOnDownloadedJre(temporary, "[JREDownload] Failed to download JRE version file\n");
   }
   logMessage("[JREDownload] JRE version downloaded OK [%s]\n", localVersionFile.c_str());
   const std::string version = readDownloadedVersion(localVersionFile);
-
-  const std::string temporary = newTemporaryFolder(run);
-  const std::string archive = setPath(temporary, "JREArchive.p2.l2");
-  const std::string decompressed = setPath(temporary, "JREArchive.p2");
-  const std::string archiveUrl = run.chosenUpdateUrl + "Velmoran-" + run.jreName + "-" + version + "-archive.p2.l2";
-  logMessage("[JREDownload] Downloading JRE\n");
-  if (!download(run, archiveUrl, archive, DownloadKind::Archive)) {
-    giveUpOnDownloadedJre(temporary, "[JREDownload] Failed to download JRE\n");
+  std::remove(localVersionFile.c_str());
+  if (version.empty()) {
+    giveUpOnDownloadedJre(temporary, "[JREDownload] Failed to detect or download a JRE (no jre version)\n");
   }
-  logMessage("[JREDownload] JRE Downloaded OK, will extract\n");
+  return version;
+}
 
-  // Made executable where it is run from: a rename of the updater onto an
-  // installed one (a run after one that got no JRE) falls back to a copy,
-  // whose files get the copies' mode.
-  if (setFileMode(updater.lzma, installMode()) != 0) {
-    logMessage("[Extractor] ***************************** Error setting LZMA executable!\n");
+// Decompresses the downloaded archive with the updater's decompressor. What
+// it may write is bounded: by the size the archive's header declares, which
+// must fit in the free space, or by the free space when it declares none; an
+// archive of a few kilobytes that decodes without end is stopped there, not
+// when the disk is full.
+void decompressDownloadedJre(const UpdaterFiles& updater, const std::string& archive, const std::string& decompressed,
+                             const std::string& temporary) {
+  std::optional<uint64_t> declared;
+  if (FilePtr in = openForReading(archive)) declared = lzmaAloneDeclaredSize(in.get());
+  const std::optional<uint64_t> free = freeSpaceAt(temporary);
+  if (declared && free && *declared > *free) {
+    std::remove(archive.c_str());
+    giveUpOnDownloadedJre(temporary,
+                          format("[JREDownload] The JRE archive decompresses to %llu bytes, more than the %llu "
+                                 "free; refusing it\n",
+                                 static_cast<unsigned long long>(*declared), static_cast<unsigned long long>(*free))
+                              .c_str());
   }
   SpawnerPtr spawner = createSpawner();
   setSpawnerExe(*spawner, updater.lzma);
   addSpawnerArg(*spawner, "d");
   addSpawnerArg(*spawner, archive);
   addSpawnerArg(*spawner, decompressed);
+  if (declared || free) spawner->fileSizeLimit = static_cast<off_t>(declared ? *declared : *free);
   logMessage("[JREDownload] Decompressing JRE archive\n");
-  const int decompressedStatus = runSpawnerAndWait(*spawner);
+  const int status = runSpawnerAndWait(*spawner);
   deleteSpawner(spawner);
   std::remove(archive.c_str());
-  if (decompressedStatus != 0) giveUpOnDownloadedJre(temporary, "[JREDownload] Failed to decompress JRE archive\n");
+  if (status == 128 + SIGXFSZ) {
+    giveUpOnDownloadedJre(temporary, "[JREDownload] The JRE archive decompresses to more than it declares or than "
+                                     "the disk holds; refusing it\n");
+  }
+  if (status != 0) giveUpOnDownloadedJre(temporary, "[JREDownload] Failed to decompress JRE archive\n");
+}
+
+std::string downloadJre(TailRun& run, const UpdaterFiles& updater) {
+  logMessage("[JREDownload] Failed to pick up any existing system JRE, will download\n");
+  const std::string temporary = newTemporaryFolder(run);
+  const std::string version = fetchJreVersion(run, temporary);
+  const std::string versionFolder = makeAppFolder(run.masterFolder, run.jreName, version);
+  if (isInstalled(versionFolder)) {
+    discardFolder(temporary);
+    logEndSection(kOnlineSection);
+    keepInstalled(run, versionFolder, 0);
+    return installedUnpack200(versionFolder);
+  }
+
+  const std::string archive = setPath(temporary, "JREArchive.p2.l2");
+  const std::string decompressed = setPath(temporary, "JREArchive.p2");
+  const std::string archiveUrl = run.chosenUpdateUrl + archiveFileName(run.jreName, version);
+  logMessage("[JREDownload] Downloading JRE\n");
+  if (!download(run, archiveUrl, archive, DownloadKind::Archive)) {
+    giveUpOnDownloadedJre(temporary, "[JREDownload] Failed to download JRE\n");
+  }
+  logMessage("[JREDownload] JRE Downloaded OK, will extract\n");
+  decompressDownloadedJre(updater, archive, decompressed, temporary);
   // It came over plain HTTP: with a key, nothing of it runs (its unpack200
   // on its pack200 entries) or is extracted before its signature holds.
   if (run.key && !verifyArchiveFile(decompressed, run.key.get())) {
@@ -250,14 +318,17 @@ std::string downloadJre(TailRun& run, const UpdaterFiles& updater) {
     giveUpOnDownloadedJre(temporary, "[JREDownload] The downloaded JRE archive was refused\n");
   }
   logMessage("[JREDownload] Done extracting JRE archive\n");
+  // A signed archive of something else (the application's own) offered as
+  // the JRE must not take its place.
+  if (!hasJavaExecutable(temporary)) {
+    giveUpOnDownloadedJre(temporary, "[JREDownload] The downloaded JRE archive holds no bin/java, so it is no JRE; "
+                                     "refusing it\n");
+  }
   logMessage("[JREDownload] Regenerating jsa...\n");
   regenerateClassDataArchive(temporary);
   logMessage("[JREDownload] Downloaded JRE is now ready.\n");
-  if (version.empty()) {
-    giveUpOnDownloadedJre(temporary, "[JREDownload] Failed to detect or download a JRE (no jre version)\n");
-  }
   logMessage("[JREDownload] Finalising setup of new JRE %s\n", version.c_str());
-  return finishJre(kOnlineSection, temporary, makeAppFolder(run.masterFolder, run.jreName, version), updater);
+  return finishJre(kOnlineSection, temporary, versionFolder, updater);
 }
 
 }  // namespace
@@ -267,10 +338,15 @@ std::string setUpJre(TailRun& run, const UpdaterFiles& updater) {
 
   logStartSection(kOnlineSection);
   logMessage("[Extractor] Online installer - no stored JRE, will check for compatible system JRE\n");
+  const std::string adoptedFolder = makeAppFolder(run.masterFolder, run.jreName, kAdoptedVersion);
+  if (isInstalled(adoptedFolder)) {
+    logEndSection(kOnlineSection);
+    keepInstalled(run, adoptedFolder, 0);
+    return installedUnpack200(adoptedFolder);
+  }
   if (const std::optional<std::string> adopted = adoptSystemJre(run)) {
     logMessage("[JREDownload] Finalising setup of new JRE %s\n", kAdoptedVersion);
-    return finishJre(kOnlineSection, *adopted, makeAppFolder(run.masterFolder, run.jreName, kAdoptedVersion),
-                     updater);
+    return finishJre(kOnlineSection, *adopted, adoptedFolder, updater);
   }
   return downloadJre(run, updater);
 }

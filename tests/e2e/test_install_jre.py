@@ -118,14 +118,28 @@ class JreProvisioning(InstallTest):
         # The splash is shown for the extraction and again for each download.
         self.assertEqual(run.records.count("[Splash] showSplash()"), 3)
         self.assertEqual(self.jre_folders(), [JRE(SERVED)])
-        self.assertEqual(read(self.in_master(installs.gu_folder(5), f"Velmoran-{JRE_NAME}-version.txt")),
-                         SERVED.encode() + b"\n")
+        # The version file went with the temporary folder: the updater's folder is not written.
+        self.assertFalse(os.path.exists(self.in_master(installs.gu_folder(5), f"Velmoran-{JRE_NAME}-version.txt")))
         self.assertNoTemporaryFolders()
         self.assertUpdaterStarted(run, 5, SERVED)
+
+        # A newer updater finds the served version installed: the archive is not asked for again.
+        newer = self.builder.launcher("newer.bin", **dict(ONLINE_JRE, gu_version=6), extra=["--update-url", server.url])
+        again = self.launch(newer, search_path=self.search_path())
+        self.assertEqual(again.downloads(), [version_url])
+        self.assertRecords(again, f"[Extractor] {JRE(SERVED)} is installed already; keeping it")
+        self.assertUpdaterStarted(again, 6, SERVED)
 
     def test_version_file_and_download_failures(self):
         fifty = "1" * 50
         archive = lambda: read(self.builder.jre_archive(SERVED))
+        # The application's own archive, signed with the same key, offered as the JRE.
+        no_jre = lambda: read(self.builder.app_archive(7))
+
+        def declaring(size):
+            data = bytearray(archive())
+            data[5:13] = size.to_bytes(8, "little")
+            return lambda: bytes(data)
         # name, version file text (None: not served), archive served under that version, status,
         # records, URLs asked for, JRE installed
         cases = [
@@ -137,8 +151,13 @@ class JreProvisioning(InstallTest):
             ("archive missing", SERVED, None, 1, ["[JREDownload] Failed to download JRE"], 2, None),
             ("archive not LZMA", SERVED, lambda: b"\xff" * 64, 1,
              ["[JREDownload] Failed to decompress JRE archive"], 2, None),
+            # Found before the archive is asked for.
             ("empty version", "", archive, 1,
-             ["[JREDownload] Failed to detect or download a JRE (no jre version)"], 2, None),
+             ["[JREDownload] Failed to detect or download a JRE (no jre version)"], 1, None),
+            ("no JRE in the archive", "99999999999", no_jre, 1,
+             ["[JREDownload] The downloaded JRE archive holds no bin/java, so it is no JRE; refusing it"], 2, None),
+            ("more declared than the disk holds", SERVED, declaring(1 << 60), 1,
+             [f"[JREDownload] The JRE archive decompresses to {1 << 60} bytes, more than the"], 2, None),
         ]
         for name, text, served, status, texts, asked, installed in cases:
             with self.subTest(name):
@@ -149,7 +168,8 @@ class JreProvisioning(InstallTest):
                 if served:
                     server.put(f"Velmoran-{JRE_NAME}-{text}-archive.p2.l2", served())
                 run = self.launch(self.online_launcher(server), status=status, search_path=self.search_path())
-                self.assertRecords(run, *texts)
+                for text in texts:
+                    self.assertTrue(any(r.startswith(text) for r in run.records), f"no record {text!r}:\n{run.stdout}")
                 self.assertEqual(len(run.downloads()), asked, run.stdout)
                 self.assertEqual(self.jre_folders(), [JRE(installed)] if installed else [])
                 self.assertFalse(os.path.exists(os.path.join(self.sandbox.shared_dir, "x")))
