@@ -206,7 +206,8 @@ class Check(unittest.TestCase):
         self.assertEqual(proc.returncode, 0, proc.stdout)
         self.assertEqual(findings(proc.stdout, "warning"),
                          [f"warning: entry 4 ({GU_ARCHIVE}): not signed, though the header has a public key: "
-                          "the launcher accepts it unchecked"])
+                          "the launcher installs it without a check (it verifies signed archives only); "
+                          "sign it with 'archive --sign'"])
         self.assertEqual(findings(proc.stdout, "error"), [])
 
     def test_not_a_launcher_file(self):

@@ -33,7 +33,9 @@ constexpr const char* kHelp =
     "data decoded to its end, archives walked entry by entry, signatures checked\n"
     "with the header's public key), the VelmoranLaunch of the updater and of the\n"
     "application (every class path entry in the archive, the main class in one\n"
-    "of its jars or folders), and the parameters.\n"
+    "of its jars or folders), and the parameters. With a public key in the\n"
+    "header, each archive that is not signed is a warning: the launcher verifies\n"
+    "signed archives only, and installs unsigned ones as they are.\n"
     "\n"
     "Prints one line per finding, then a summary line:\n"
     "  ok: WHERE: WHAT            a part that passed\n"
@@ -513,7 +515,8 @@ void Checker::checkArchive(const TailEntry& entry, bool compressed, Role role) {
 void Checker::checkSignature(const TailEntry& entry, const ArchiveScan& scan, const std::optional<Digest>& digest) {
   if (!scan.signatureBlock) {
     if (keyGiven_) {
-      report_.warning(entry.where + ": not signed, though the header has a public key: the launcher accepts it unchecked");
+      report_.warning(entry.where + ": not signed, though the header has a public key: the launcher installs it "
+                      "without a check (it verifies signed archives only); sign it with 'archive --sign'");
     }
     if (scan.endedByEmptyType && scan.bytesAfterEnd > 0) {
       report_.warning(entry.where + ": " + count(scan.bytesAfterEnd, "byte") +
