@@ -9,6 +9,7 @@ import re
 import shutil
 import tempfile
 import unittest
+import zipfile
 
 import harness
 from harness import pack
@@ -16,6 +17,7 @@ from harness import pack
 GU_VERSION = "00000000001"
 GU_ARCHIVE = f"Velmoran-Velmoran-{GU_VERSION}-archive.p2.l2"
 SPLASH = b"S" * 200
+APP_CLASS = "com.example.Main"
 
 
 def read(path):
@@ -27,6 +29,14 @@ def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(data)
+
+
+def write_jar(path, *classes):
+    """A jar holding the classes, stored uncompressed so their bytes can be found and edited."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with zipfile.ZipFile(path, "w") as jar:
+        for cls in classes:
+            jar.writestr(cls.replace(".", "/") + ".class", b"not really a class, but check reads no further")
 
 
 def findings(output, kind):
@@ -42,7 +52,8 @@ class Check(unittest.TestCase):
         pack("keygen", "-o", cls.key, "--public-out", cls.public)
         write(cls.path("splash.png"), SPLASH)
         cls.good_tree = cls.updater_tree("good", classpath=["lib/*", "lib/updater.jar"])
-        cls.good = cls.launcher("good.bin", cls.archive(cls.good_tree, "--lzma", "--sign", cls.key))
+        cls.good_archive = cls.archive(cls.good_tree, "--lzma", "--sign", cls.key)
+        cls.good = cls.launcher("good.bin", cls.good_archive)
 
     @classmethod
     def tearDownClass(cls):
@@ -55,7 +66,7 @@ class Check(unittest.TestCase):
     @classmethod
     def updater_tree(cls, name, classpath, launch_file=True):
         root = cls.path(name)
-        write(os.path.join(root, "lib", "updater.jar"), b"PK\3\4 not really a jar, but check reads no further")
+        write_jar(os.path.join(root, "lib", "updater.jar"), harness.UPDATER_CLASS)
         if launch_file:
             write(os.path.join(root, "VelmoranLaunch"),
                   harness.launch_file_bytes(cls=harness.UPDATER_CLASS, app_name="java", classpath=classpath))
@@ -68,11 +79,12 @@ class Check(unittest.TestCase):
         return out
 
     @classmethod
-    def launcher(cls, name, gu_archive, key=True):
+    def launcher(cls, name, gu_archive, key=True, app_archive=None):
         out = cls.path(name)
         pack("launcher", "-o", out, "--app-name", "Demo", "--gu-version", GU_VERSION, "--lzma64", harness.LZMA64,
              "--splash", cls.path("splash.png"), "--gu-archive", gu_archive,
-             *(["--public-key-file", cls.public] if key else []))
+             *(["--public-key-file", cls.public] if key else []),
+             *(["--app-version", "00000000001", "--app-archive", app_archive] if app_archive else []))
         return out
 
     @classmethod
@@ -84,7 +96,7 @@ class Check(unittest.TestCase):
     # Each maker returns a launcher file with one fault.
     def flipped_byte_in_signed_archive(self):
         plain = bytearray(read(self.archive(self.good_tree, "--sign", self.key)))
-        at = plain.index(b"not really a jar")
+        at = plain.index(b"not really a class")
         plain[at] ^= 0x01
         compressed = self.path("flipped.l2")
         write(compressed, lzma.compress(bytes(plain), format=lzma.FORMAT_ALONE))
@@ -126,8 +138,8 @@ class Check(unittest.TestCase):
         self.assertEqual(proc.stdout.splitlines()[-1], "summary: 0 errors, 0 warnings")
         self.assertIn(f"ok: entry 4 ({GU_ARCHIVE}): ", proc.stdout)
         self.assertIn("signature verified", proc.stdout)
-        self.assertIn("ok: VelmoranLaunch: version 6, main class dev.velmoran.updater.Updater, "
-                      "2 class path entries found in the archive", proc.stdout)
+        self.assertIn("ok: updater's VelmoranLaunch: version 6, main class dev.velmoran.updater.Updater in "
+                      "lib/updater.jar, 2 class path entries found in the archive", proc.stdout)
 
     def test_each_fault_is_one_error_line(self):
         cases = [
@@ -138,9 +150,9 @@ class Check(unittest.TestCase):
              r"into them: the entry is cut short"),
             (self.lzma_stream_cut_short,
              rf"entry 4 \({GU_ARCHIVE}\): the LZMA data does not decode to its end: the compressed data ends early"),
-            (self.no_launch_file, r"VelmoranLaunch: the updater's archive holds no VelmoranLaunch"),
+            (self.no_launch_file, r"updater's VelmoranLaunch: the updater's archive holds no VelmoranLaunch"),
             (self.missing_classpath_entry,
-             r"VelmoranLaunch: class path entry 'lib/missing\.jar' is not in the updater's archive"),
+             r"updater's VelmoranLaunch: class path entry 'lib/missing\.jar' is not in the updater's archive"),
             (self.marker_in_embedded_file,
              r"markers: a Params marker at offset \d+, inside entry 2 \(nativesplash\.png\), "
              r"which the launcher takes for the Params section"),
@@ -155,13 +167,47 @@ class Check(unittest.TestCase):
                 self.assertRegex(errors[0], "^error: " + expected)
                 self.assertEqual(proc.stdout.splitlines()[-1], "summary: 1 error, 0 warnings")
 
+    def test_application_launch_file_faults(self):
+        tree = self.path("app")
+        write_jar(os.path.join(tree, "lib", "app.jar"), APP_CLASS)
+        write(os.path.join(tree, "classes", *APP_CLASS.split(".")) + ".class", b"a class")
+        write(os.path.join(tree, "other", "broken.jar"), b"PK\3\4 a jar cut short: no directory follows")
+        rows = [
+            # class, class path, the one line expected: an error, or the launch file's ok
+            (APP_CLASS, ["lib/*"], rf"ok: application's VelmoranLaunch: .* main class {APP_CLASS} in lib/app\.jar,"),
+            (APP_CLASS, ["classes"], rf"ok: application's VelmoranLaunch: .* main class {APP_CLASS} in classes,"),
+            ("com.example.Mian", ["lib/*", "classes"],
+             r"error: application's VelmoranLaunch: the main class com\.example\.Mian \(com/example/Mian\.class\) is "
+             r"in no jar or folder of the class path, so java cannot start it: correct the Class field"),
+            (APP_CLASS, ["lib/app.jar", "lib/missing.jar"],
+             r"error: application's VelmoranLaunch: class path entry 'lib/missing\.jar' is not in the application's "
+             r"archive: add the file"),
+            (APP_CLASS, ["plugins/*", "lib/*"],
+             r"error: application's VelmoranLaunch: class path entry 'plugins/\*' names the folder plugins, which is "
+             r"not in the application's archive"),
+            (APP_CLASS, ["other/broken.jar", "lib/app.jar"],
+             r"error: application's VelmoranLaunch: class path entry 'other/broken\.jar': other/broken\.jar is not a "
+             r"jar java can read \(no end of central directory record\)"),
+        ]
+        for main_class, classpath, expected in rows:
+            with self.subTest(main_class=main_class, classpath=classpath):
+                pack("launchfile", "-o", os.path.join(tree, "VelmoranLaunch"), "--class", main_class,
+                     *[arg for entry in classpath for arg in ("--classpath", entry)])
+                app = self.archive(tree, "--lzma", "--sign", self.key)
+                proc = pack("check", self.launcher("app.bin", self.good_archive, app_archive=app), check=False)
+                fault = expected.startswith("error")
+                self.assertEqual(proc.returncode, 1 if fault else 0, proc.stdout)
+                self.assertEqual(len(findings(proc.stdout, "error")), 1 if fault else 0, proc.stdout)
+                self.assertRegex(proc.stdout, "(?m)^" + expected)
+
     def test_unsigned_archive_with_a_key_is_a_warning(self):
         launcher = self.launcher("unsigned.bin", self.archive(self.good_tree, "--lzma"))
         proc = pack("check", launcher, check=False)
         self.assertEqual(proc.returncode, 0, proc.stdout)
         self.assertEqual(findings(proc.stdout, "warning"),
                          [f"warning: entry 4 ({GU_ARCHIVE}): not signed, though the header has a public key: "
-                          "the launcher accepts it unchecked"])
+                          "the launcher installs it without a check (it verifies signed archives only); "
+                          "sign it with 'archive --sign'"])
         self.assertEqual(findings(proc.stdout, "error"), [])
 
     def test_not_a_launcher_file(self):

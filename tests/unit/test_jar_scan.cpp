@@ -55,6 +55,12 @@ std::set<std::string> namesOf(const std::string& bytes) {
   return jarEntryNames(dir / "a.jar");
 }
 
+// As check reads a jar inside an archive: from its last bytes in memory.
+JarListing listingOf(const std::string& bytes, std::size_t kept) {
+  const auto* end = reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size();
+  return jarEntryNames(std::span<const unsigned char>(end - kept, kept), bytes.size());
+}
+
 TEST(JarScan, ListsTheDirectory) {
   const std::set<std::string> expected = {"META-INF/MANIFEST.MF", "com/example/Main.class"};
   EXPECT_EQ(namesOf(zip({"META-INF/MANIFEST.MF", "com/example/Main.class"})), expected);
@@ -62,6 +68,16 @@ TEST(JarScan, ListsTheDirectory) {
   EXPECT_EQ(namesOf(zip({"com/example/Main.class"}, "PK\x05\x06 in a comment")), std::set<std::string>{"com/example/Main.class"});
   EXPECT_EQ(namesOf(zip64({"com/example/Main.class"})), std::set<std::string>{"com/example/Main.class"});
   EXPECT_EQ(namesOf(zip({})), std::set<std::string>{});
+}
+
+TEST(JarScan, ListsTheDirectoryFromTheLastBytes) {
+  const std::string jar = zip({"com/example/Main.class"});
+  const std::size_t directory = jar.size() - std::string("local headers and file data").size();
+  EXPECT_EQ(listingOf(jar, directory).names, std::set<std::string>{"com/example/Main.class"});
+  EXPECT_FALSE(listingOf(jar, directory).fault);
+  // Bytes that begin inside the directory are a fault, never a shorter list.
+  EXPECT_TRUE(listingOf(jar, directory - 1).fault);
+  EXPECT_TRUE(listingOf(jar, directory - 1).names.empty());
 }
 
 struct Damaged {
@@ -74,7 +90,9 @@ class JarScanDamaged : public testing::TestWithParam<Damaged> {};
 // Every stated count, size and offset is checked against what is there.
 TEST_P(JarScanDamaged, IsRefusedWithTheFileNamed) {
   TempDir dir;
-  testutil::writeFile(dir / "a.jar", GetParam().bytes());
+  const std::string bytes = GetParam().bytes();
+  EXPECT_TRUE(listingOf(bytes, bytes.size()).fault);
+  testutil::writeFile(dir / "a.jar", bytes);
   try {
     jarEntryNames(dir / "a.jar");
     FAIL() << "accepted";

@@ -11,7 +11,8 @@ namespace velmoran::pack {
 namespace {
 
 constexpr std::size_t kMaxErrors = 10;
-// Paths are kept for the class path check up to this many bytes of them.
+// Paths, and the names the jars list, are kept for the class path check up
+// to this many bytes of them.
 constexpr std::size_t kMaxKeptPathBytes = 64u << 20;
 constexpr std::size_t kCopyBufferSize = 64 * 1024;
 
@@ -32,10 +33,11 @@ class Scanner {
   // False when the entry leaves the rest unreadable.
   bool entry(const EntryHeader& e);
   void keepPath(std::set<std::string>& set, const std::string& path);
+  void keepJar(const std::string& path, JarListing listing);
   void keepParents(const std::string& path);
-  // Reads length data bytes, keeping them when keep is given. False, after
-  // noting why, when the stream ends first.
-  bool data(const EntryHeader& e, Bytes* keep);
+  // Reads length data bytes, keeping those from keepFrom on when keep is
+  // given. False, after noting why, when the stream ends first.
+  bool data(const EntryHeader& e, Bytes* keep = nullptr, int64_t keepFrom = 0);
   void drain();
   std::string name(const EntryHeader& e) const {
     return "entry " + std::to_string(scan_.entries + 1) + " '" + e.path.substr(0, 200) + "'";
@@ -116,10 +118,17 @@ bool Scanner::entry(const EntryHeader& e) {
     scan_.launchFile = std::move(kept);
     return true;
   }
-  return data(e, nullptr);
+  if (options_.keepPaths && e.length > 0 && isJarName(e.path)) {
+    // Only its end, where its directory is: a jar can be large.
+    Bytes tail;
+    if (!data(e, &tail, std::max<int64_t>(0, e.length - static_cast<int64_t>(kJarTailSize)))) return false;
+    keepJar(normalEntryPath(e.path), jarEntryNames(tail, static_cast<uint64_t>(e.length)));
+    return true;
+  }
+  return data(e);
 }
 
-bool Scanner::data(const EntryHeader& e, Bytes* keep) {
+bool Scanner::data(const EntryHeader& e, Bytes* keep, int64_t keepFrom) {
   const int64_t start = ftello(in_);
   for (int64_t left = e.length; left > 0;) {
     if (start + (e.length - left) >= kMaxScannedArchiveSize) {
@@ -137,7 +146,12 @@ bool Scanner::data(const EntryHeader& e, Bytes* keep) {
       }
       return false;
     }
-    if (keep != nullptr) keep->insert(keep->end(), buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(got));
+    const int64_t done = e.length - left;
+    if (keep != nullptr && done + static_cast<int64_t>(got) > keepFrom) {
+      const int64_t skip = std::max<int64_t>(0, keepFrom - done);
+      keep->insert(keep->end(), buffer_.begin() + static_cast<std::ptrdiff_t>(skip),
+                   buffer_.begin() + static_cast<std::ptrdiff_t>(got));
+    }
     left -= static_cast<int64_t>(got);
   }
   return true;
@@ -162,6 +176,16 @@ void Scanner::keepPath(std::set<std::string>& set, const std::string& path) {
   set.insert(normalEntryPath(path));
 }
 
+void Scanner::keepJar(const std::string& path, JarListing listing) {
+  if (scan_.pathsIncomplete) return;
+  for (const std::string& name : listing.names) keptPathBytes_ += name.size();
+  if (keptPathBytes_ > kMaxKeptPathBytes) {
+    scan_.pathsIncomplete = true;
+    return;
+  }
+  scan_.jars[path] = std::move(listing);
+}
+
 // Extraction creates the folders on an entry's way, whatever the entry is.
 void Scanner::keepParents(const std::string& path) {
   const std::string normal = normalEntryPath(path);
@@ -179,6 +203,14 @@ struct Range {
 }  // namespace
 
 ArchiveScan scanArchive(FILE* stream, const ArchiveScanOptions& options) { return Scanner(stream, options).run(); }
+
+bool isJarName(std::string_view path) {
+  if (path.size() < 4) return false;
+  std::string end(path.substr(path.size() - 4));
+  std::transform(end.begin(), end.end(), end.begin(),
+                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+  return end == ".jar" || end == ".zip";
+}
 
 std::string normalEntryPath(std::string_view path) {
   std::string out;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "archive/container.h"
+#include "jar_scan.h"
 #include "tail_writer.h"
 #include "util/file.h"
 
@@ -24,7 +26,7 @@ constexpr int64_t kMaxScannedArchiveSize = int64_t{4} << 30;
 constexpr int64_t kMaxLaunchFileSize = int64_t{16} << 20;
 
 struct ArchiveScanOptions {
-  bool keepPaths = false;       // fill the path sets below
+  bool keepPaths = false;       // fill the path sets and the jar listings below
   bool keepLaunchFile = false;  // keep the data of a VelmoranLaunch at the top of the archive
   // Called right after the signature block has been read, before anything after it.
   std::function<void(const EntryHeader& block)> onSignatureBlock;
@@ -46,11 +48,17 @@ struct ArchiveScan {
   std::set<std::string> files;       // files of at least one byte
   std::set<std::string> emptyFiles;  // length 0: recorded, but not created
   std::set<std::string> folders;     // named by folder entries or on an entry's way
+  // The names each file of files listed as a jar lists, or why it lists none.
+  std::map<std::string, JarListing> jars;
   bool pathsIncomplete = false;      // too many to keep
   std::optional<Bytes> launchFile;
 };
 
 ArchiveScan scanArchive(FILE* stream, const ArchiveScanOptions& options);
+
+// A path ending in ".jar" or ".zip", in either case: the files whose
+// listings a scan keeps.
+bool isJarName(std::string_view path);
 
 // "a//b/./c/" as "a/b/c": the path extraction ends up writing.
 std::string normalEntryPath(std::string_view path);

@@ -31,17 +31,21 @@ constexpr const char* kHelp =
     "Checks a launcher file the way the launcher will read it, so a fault shows\n"
     "before users meet it: the markers, the header, every embedded file (LZMA\n"
     "data decoded to its end, archives walked entry by entry, signatures checked\n"
-    "with the header's public key), the updater's VelmoranLaunch and its class\n"
-    "path, and the parameters.\n"
+    "with the header's public key), the VelmoranLaunch of the updater and of the\n"
+    "application (every class path entry in the archive, the main class in one\n"
+    "of its jars or folders), and the parameters. With a public key in the\n"
+    "header, each archive that is not signed is a warning: the launcher verifies\n"
+    "signed archives only, and installs unsigned ones as they are.\n"
     "\n"
     "Prints one line per finding, then a summary line:\n"
     "  ok: WHERE: WHAT            a part that passed\n"
     "  warning: WHERE: WHAT       works, but probably not as meant\n"
     "  error: WHERE: WHAT         the launcher would fail, misread or reject it\n"
     "  summary: N errors, M warnings\n"
-    "WHERE is \"markers\", \"header\", \"entry N (PATH)\", \"VelmoranLaunch\" or\n"
-    "\"params\"; the header's GU Version is the updater's version. Exits 0 when\n"
-    "there is no error (warnings allowed), 1 otherwise.\n";
+    "WHERE is \"markers\", \"header\", \"entry N (PATH)\", \"updater's\n"
+    "VelmoranLaunch\", \"application's VelmoranLaunch\" or \"params\"; the\n"
+    "header's GU Version is the updater's version. Exits 0 when there is no\n"
+    "error (warnings allowed), 1 otherwise.\n";
 
 // The largest LZMA dictionary check decodes with; the launcher would need as
 // much memory on every user's machine.
@@ -170,6 +174,15 @@ bool isArchiveRole(Role role) {
   return role == Role::kUpdaterArchive || role == Role::kJreArchive || role == Role::kAppArchive;
 }
 
+// The archives that hold a Java program started by its VelmoranLaunch: the
+// launcher starts the updater, the updater the application.
+bool startsFromLaunchFile(Role role) { return role == Role::kUpdaterArchive || role == Role::kAppArchive; }
+
+// "updater" or "application", for the lines about its archive and launch file.
+const char* programName(Role role) { return role == Role::kUpdaterArchive ? "updater" : "application"; }
+
+std::string launchFileWhere(Role role) { return std::string(programName(role)) + "'s " + kLaunchFileName + ": "; }
+
 struct TailEntry {
   std::string where;  // "entry N (PATH)"
   std::string path;
@@ -194,10 +207,10 @@ class Checker {
   void importKey();
   void walkEntries(int64_t start);
   void checkEntry(const TailEntry& entry, const Expected& expected);
-  void checkArchive(const TailEntry& entry, bool compressed, bool updater);
+  void checkArchive(const TailEntry& entry, bool compressed, Role role);
   void checkSignature(const TailEntry& entry, const ArchiveScan& scan, const std::optional<Digest>& digest);
-  void checkLaunchFile(const ArchiveScan& scan);
-  void checkClasspathEntry(const std::string& entry, const ArchiveScan& scan);
+  void checkLaunchFile(const ArchiveScan& scan, Role role);
+  std::optional<std::string> checkClassPath(const LaunchFile& f, const ArchiveScan& scan, Role role);
   void checkVersionFile(const TailEntry& entry, const std::string& version);
   bool checkLzmaHeader(const TailEntry& entry);
   Decoded decodeRange(const TailEntry& entry);
@@ -355,7 +368,7 @@ void Checker::checkEntry(const TailEntry& entry, const Expected& expected) {
   }
   // What the launcher does with an entry follows from its name.
   if (endsWith(entry.path, ".p2.l2") || endsWith(entry.path, ".p2")) {
-    checkArchive(entry, endsWith(entry.path, ".l2"), expected.role == Role::kUpdaterArchive);
+    checkArchive(entry, endsWith(entry.path, ".l2"), expected.role);
     return;
   }
   if (isArchiveRole(expected.role)) {
@@ -440,7 +453,7 @@ std::optional<Digest> Checker::hashRange(int64_t start, int64_t length) {
   return doFinal(md);
 }
 
-void Checker::checkArchive(const TailEntry& entry, bool compressed, bool updater) {
+void Checker::checkArchive(const TailEntry& entry, bool compressed, Role role) {
   const int errorsBefore = report_.errors();
   if (compressed && !checkLzmaHeader(entry)) return;
   fseeko(in_, static_cast<off_t>(entry.dataStart), SEEK_SET);
@@ -449,8 +462,8 @@ void Checker::checkArchive(const TailEntry& entry, bool compressed, bool updater
   FILE* stream = nullptr;
   std::optional<Digest> digest;
   ArchiveScanOptions options;
-  options.keepPaths = updater;
-  options.keepLaunchFile = updater;
+  options.keepPaths = startsFromLaunchFile(role);
+  options.keepLaunchFile = startsFromLaunchFile(role);
   if (compressed) {
     lzma = std::make_unique<LzmaEntryStream>(in_, entry.length, key_ != nullptr);
     stream = lzma->stream();
@@ -496,13 +509,14 @@ void Checker::checkArchive(const TailEntry& entry, bool compressed, bool updater
                " bytes" + (compressed ? " decoded from " + std::to_string(entry.length) + " bytes of LZMA" : "") +
                (scan.signatureBlock ? ", signature verified" : ", not signed"));
   }
-  if (updater) checkLaunchFile(scan);
+  if (startsFromLaunchFile(role)) checkLaunchFile(scan, role);
 }
 
 void Checker::checkSignature(const TailEntry& entry, const ArchiveScan& scan, const std::optional<Digest>& digest) {
   if (!scan.signatureBlock) {
     if (keyGiven_) {
-      report_.warning(entry.where + ": not signed, though the header has a public key: the launcher accepts it unchecked");
+      report_.warning(entry.where + ": not signed, though the header has a public key: the launcher installs it "
+                      "without a check (it verifies signed archives only); sign it with 'archive --sign'");
     }
     if (scan.endedByEmptyType && scan.bytesAfterEnd > 0) {
       report_.warning(entry.where + ": " + count(scan.bytesAfterEnd, "byte") +
@@ -534,11 +548,16 @@ void Checker::checkSignature(const TailEntry& entry, const ArchiveScan& scan, co
   }
 }
 
-void Checker::checkLaunchFile(const ArchiveScan& scan) {
-  const std::string where = std::string(kLaunchFileName) + ": ";
+void Checker::checkLaunchFile(const ArchiveScan& scan, Role role) {
+  const std::string where = launchFileWhere(role);
   if (!scan.launchFile) {
-    if (scan.errors.empty() && !scan.readFailed) {
+    if (!scan.errors.empty() || scan.readFailed) return;
+    if (role == Role::kUpdaterArchive) {
       report_.error(where + "the updater's archive holds no " + kLaunchFileName + "; the launcher cannot start it");
+    } else {
+      // Another updater may start the application its own way.
+      report_.warning(where + "the application's archive holds no " + kLaunchFileName +
+                      "; the project's updater cannot start it");
     }
     return;
   }
@@ -558,7 +577,8 @@ void Checker::checkLaunchFile(const ArchiveScan& scan) {
                     std::to_string(kLaunchFileFirstVersion) + " to " + std::to_string(kLaunchFileLatestVersion));
   }
   if (f.mainClass.empty()) report_.error(where + "the main class (" + kLaunchClassLabel + ") is empty");
-  if (!isAppBinaryName(f.appName)) {
+  // Only the launcher reads the App Name: it names the updater's copy of java.
+  if (role == Role::kUpdaterArchive && !isAppBinaryName(f.appName)) {
     report_.error(where + "the App Name '" + f.appName.substr(0, 200) + "' is not a plain file name; the launcher refuses it");
   }
   std::vector<std::string> texts = {f.mainClass, f.classOnUpdate, f.appName, f.osIcns, f.compatibilityClass,
@@ -587,38 +607,93 @@ void Checker::checkLaunchFile(const ArchiveScan& scan) {
     report_.error(where + "the initial heap (" + std::to_string(f.jvmStack) + " MB) is larger than the maximum (" +
                   std::to_string(f.jvmMem) + " MB); java does not start");
   }
+  std::optional<std::string> holder;
   if (scan.pathsIncomplete) {
     report_.warning(where + "the archive has too many entries to check the class path against");
   } else {
-    for (const std::string& entry : f.classpath) checkClasspathEntry(entry, scan);
+    holder = checkClassPath(f, scan, role);
   }
   if (report_.errors() == errorsBefore) {
-    report_.ok(where + "version " + std::to_string(f.version) + ", main class " + f.mainClass + ", " +
-               count(static_cast<int64_t>(f.classpath.size()), "class path entry", "class path entries") + " found in the archive");
+    report_.ok(where + "version " + std::to_string(f.version) + ", main class " + f.mainClass +
+               (holder ? " in " + *holder : "") + ", " +
+               count(static_cast<int64_t>(f.classpath.size()), "class path entry", "class path entries") +
+               " found in the archive");
   }
 }
 
 // As java -cp reads it: "DIR/*" is every jar in DIR, anything else a jar or a
-// folder of classes, all relative to the version folder.
-void Checker::checkClasspathEntry(const std::string& entry, const ArchiveScan& scan) {
-  const std::string where = std::string(kLaunchFileName) + ": class path entry '" + entry.substr(0, 200) + "'";
-  if (isUnsafeEntryPath("x/" + entry) || entry.find(':') != std::string::npos) {
-    report_.warning(where + " lies outside the version folder or holds ':'; not checked");
-    return;
+// folder of classes, all relative to the version folder; one of them must
+// hold the main class. Returns the one that does.
+std::optional<std::string> Checker::checkClassPath(const LaunchFile& f, const ArchiveScan& scan, Role role) {
+  const std::string where = launchFileWhere(role);
+  const std::string archive = std::string("the ") + programName(role) + "'s archive";
+  std::string classFile = f.mainClass;
+  std::replace(classFile.begin(), classFile.end(), '.', '/');
+  classFile += ".class";
+  std::optional<std::string> holder;
+  bool unread = false;  // a class path entry whose classes check cannot see
+  const auto lookInto = [&](const std::string& entryWhere, const std::string& jar, const JarListing& listing) {
+    if (listing.fault) {
+      report_.error(entryWhere + ": " + jar + " is not a jar java can read (" + *listing.fault +
+                    "), so none of its classes load; put an intact jar in the archive");
+    } else if (!holder && listing.names.contains(classFile)) {
+      holder = jar;
+    }
+  };
+  for (const std::string& entry : f.classpath) {
+    const std::string at = where + "class path entry '" + entry.substr(0, 200) + "'";
+    if (isUnsafeEntryPath("x/" + entry) || entry.find(':') != std::string::npos) {
+      report_.warning(at + " lies outside the version folder or holds ':'; not checked");
+      unread = true;
+      continue;
+    }
+    const bool wildcard = entry == "*" || endsWith(entry, "/*");
+    const std::string path = normalEntryPath(wildcard ? entry.substr(0, entry.size() - 1) : entry);
+    const bool folder = path.empty() || scan.folders.contains(path);
+    const std::string inFolder = path.empty() ? "" : path + "/";
+    if (wildcard) {
+      if (!folder) {
+        report_.error(at + " names the folder " + path + ", which is not in " + archive +
+                      ": add the folder with its jars, or remove the entry");
+        continue;
+      }
+      // java takes the files ending in .jar or .JAR directly in the folder.
+      for (const auto& [jar, listing] : scan.jars) {
+        if (jar.starts_with(inFolder) && jar.find('/', inFolder.size()) == std::string::npos &&
+            (endsWith(jar, ".jar") || endsWith(jar, ".JAR"))) {
+          lookInto(at, jar, listing);
+        }
+      }
+      continue;
+    }
+    if (folder) {
+      if (!holder && scan.files.contains(inFolder + classFile)) holder = path.empty() ? "the version folder" : path;
+      continue;
+    }
+    if (scan.files.contains(path)) {
+      const auto jar = scan.jars.find(path);
+      if (jar == scan.jars.end()) {
+        unread = true;  // check reads the names of .jar and .zip files only
+      } else {
+        lookInto(at, path, jar->second);
+      }
+    } else if (scan.emptyFiles.contains(path)) {
+      report_.error(at + " is an empty file in " + archive + ", which extraction does not create");
+    } else {
+      report_.error(at + " is not in " + archive + ": add the file to the archive, or remove the entry");
+    }
   }
-  const bool wildcard = entry == "*" || endsWith(entry, "/*");
-  const std::string path = normalEntryPath(wildcard ? entry.substr(0, entry.size() - 1) : entry);
-  const bool folder = path.empty() || scan.folders.contains(path);
-  if (wildcard) {
-    if (!folder) report_.error(where + " names a folder that is not in the updater's archive");
-    return;
+  if (!holder && !f.mainClass.empty()) {
+    const std::string missing = "the main class " + f.mainClass.substr(0, 200) + " (" + classFile.substr(0, 200) +
+                                ") is in no jar or folder of the class path";
+    if (unread) {
+      report_.warning(where + missing + " that check could read");
+    } else {
+      report_.error(where + missing + ", so java cannot start it: correct the " + kLaunchClassLabel +
+                    " field (launchfile --class), or add the jar that holds it to the class path");
+    }
   }
-  if (folder || scan.files.contains(path)) return;
-  if (scan.emptyFiles.contains(path)) {
-    report_.error(where + " is an empty file in the archive, which extraction does not create");
-  } else {
-    report_.error(where + " is not in the updater's archive");
-  }
+  return holder;
 }
 
 std::string Checker::where(int64_t offset) const {
