@@ -127,6 +127,16 @@ class OfflineInstall(InstallTest):
         self.assertNotIn("+++ Start: Launching", again.records)
         self.assertEqual(again.starts, [])
 
+    def test_a_start_that_fails_ends_the_run_with_1_and_is_in_the_log_file(self):
+        launcher = self.builder.launcher("app.bin")
+        self.launch(launcher)
+        for name in "java", "TestApp":
+            os.remove(self.in_master(JRE(17), "bin", name))
+        run = self.launch(launcher, status=1)
+        self.assertRecords(run, "Launch Error 2.")
+        logs = sorted(os.listdir(self.in_master("logs")))
+        self.assertIn("Launch Error 2.", harness.records(installs.read(self.in_master("logs", logs[-1])).decode()))
+
     def test_silent_parameter_and_show_no_ui(self):
         silent = ["--silent-parameter", "--quiet"]
         # name, launcher options, parameters, arguments, no UI
