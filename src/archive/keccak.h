@@ -38,7 +38,8 @@ int Update(KeccakState& state, const unsigned char* data, uint64_t bits);
 int Final(KeccakState& state, unsigned char* out, std::size_t length);
 
 // Where the Keccak state lives inside a libtomcrypt hash state: right behind
-// the SHA-256 state, so the "mixed" hash can run both halves in one
+// room for a SHA-256 state of libtomcrypt's size (signature.cpp checks that
+// the one it uses fits), so the "mixed" hash can run both halves in one
 // hash_state (libtomcrypt passes its own stock hash_state to the descriptor
 // inside PSS and MGF1, so no bigger record of ours can be used).
 constexpr std::size_t kKeccakStateOffset = (sizeof(sha256_state) + 7) / 8 * 8;

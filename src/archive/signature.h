@@ -33,7 +33,8 @@ extern const ltc_hash_descriptor mixed_desc;
 int mixed_init(hash_state* md);
 // The SHA-256 error if there is one, else the Keccak result.
 int mixed_process(hash_state* md, const unsigned char* in, unsigned long inlen);
-// Bytes 0..31 SHA-256, 32..63 Keccak-256. Always 0.
+// Bytes 0..31 SHA-256, 32..63 Keccak-256. An error when a half refuses (a
+// state finished before), else 0.
 int mixed_done(hash_state* md, unsigned char* out);
 
 // Registers "mixed", SHA-256 and "sha3_256" (again registering is free: the
