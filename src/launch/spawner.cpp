@@ -66,8 +66,14 @@ int startProcess(const std::vector<std::string>& args, pid_t& pid, int stdoutFd)
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
+  // The launcher blocks the signals that end it (a thread of its own waits
+  // for them); a child would inherit the mask, and a Ctrl-C or a SIGTERM
+  // would no longer end it.
+  sigset_t none;
+  sigemptyset(&none);
   int error = posix_spawnattr_setsigdefault(&spawn.attr, &defaults);
-  if (error == 0) error = posix_spawnattr_setflags(&spawn.attr, POSIX_SPAWN_SETSIGDEF);
+  if (error == 0) error = posix_spawnattr_setsigmask(&spawn.attr, &none);
+  if (error == 0) error = posix_spawnattr_setflags(&spawn.attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   if (error == 0 && stdoutFd >= 0) error = posix_spawn_file_actions_adddup2(&spawn.actions, stdoutFd, STDOUT_FILENO);
   if (error != 0) return error;
   return posix_spawn(&pid, argv[0], &spawn.actions, &spawn.attr, argv.data(), getEnvP());
