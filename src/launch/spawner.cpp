@@ -11,6 +11,7 @@
 
 #include "util/file.h"
 #include "util/log.h"
+#include "util/stop.h"
 
 extern char** environ;
 
@@ -80,6 +81,13 @@ int startProcess(const std::vector<std::string>& args, pid_t& pid, int stdoutFd)
 }
 
 pid_t waitForProcess(pid_t pid, int& status) {
+  waitingForChild(pid);
+  // Seen ended first and reaped after: until then a stop may kill it by its
+  // pid, which no other process can have taken.
+  siginfo_t info{};
+  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+  }
+  childEnded(pid);
   pid_t waited;
   do {
     waited = waitpid(pid, &status, 0);
@@ -127,6 +135,8 @@ std::optional<std::string> runCommandGetOutput(const std::string& commandLine) {
     UniqueFd writeEnd(fds[1]);
     if (startProcess({"/bin/sh", "-c", commandLine}, pid, writeEnd.get()) != 0) return std::nullopt;
   }
+  // A stop kills it while its output is read, too.
+  waitingForChild(pid);
   std::string output;
   output.reserve(10000);
   char piece[4096];

@@ -43,6 +43,7 @@ void deleteSpawner(SpawnerPtr& spawner);
 // ignored). 0, or the error number of the failed start.
 int startProcess(const std::vector<std::string>& argv, pid_t& pid, int stdoutFd = -1);
 // Waits for the child, through interruptions; -1 when it cannot be waited for.
+// While it waits, a run being ended by a signal kills the child (util/stop.h).
 pid_t waitForProcess(pid_t pid, int& status);
 char** getEnvP();
 

@@ -11,6 +11,7 @@
 #include "util/clock.h"
 #include "util/file.h"
 #include "util/paths.h"
+#include "util/stop.h"
 
 namespace velmoran {
 namespace {
@@ -25,6 +26,9 @@ constexpr const char* kStartLine = "++++++++++++++++++++++++++++++++++++++++++++
 constexpr const char* kEndLine = "------------------------------------------------\n";
 
 void writeRecord(const char* format, va_list args) {
+  // Every step of the main thread logs: where a run being ended by a signal
+  // stops it (util/stop.h).
+  parkIfStopRequested();
   const int64_t now = systemTimeMillis();
   const unsigned long long elapsed =
       lastTimestamp == 0 ? 0ULL : static_cast<unsigned long long>(now - lastTimestamp);
