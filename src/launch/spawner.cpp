@@ -11,6 +11,7 @@
 
 #include "util/file.h"
 #include "util/log.h"
+#include "util/signals.h"
 #include "util/stop.h"
 
 extern char** environ;
@@ -92,6 +93,7 @@ pid_t waitForProcess(pid_t pid, int& status) {
   do {
     waited = waitpid(pid, &status, 0);
   } while (waited < 0 && errno == EINTR);
+  if (waited == pid && WIFSIGNALED(status)) awaitInterruptionAfterChildSignal(WTERMSIG(status));
   return waited;
 }
 

@@ -37,10 +37,10 @@ void deleteSpawner(SpawnerPtr& spawner);
 // Starts argv[0] (a path, no search) with argv and the launcher's environment,
 // working folder and streams, standard output optionally replaced by
 // stdoutFd. The child gets SIGPIPE at its default again and an empty signal
-// mask: the launcher ignores the one and is to block SIGINT, SIGTERM and
-// SIGHUP, and both would be inherited across exec. The other dispositions are
-// passed on as the launcher got them (a SIGHUP ignored by nohup stays
-// ignored). 0, or the error number of the failed start.
+// mask: the launcher ignores the one and blocks SIGINT, SIGTERM and SIGHUP
+// (util/signals.h), and both would be inherited across exec. The other
+// dispositions are passed on as the launcher got them (a SIGHUP ignored by
+// nohup stays ignored). 0, or the error number of the failed start.
 int startProcess(const std::vector<std::string>& argv, pid_t& pid, int stdoutFd = -1);
 // Waits for the child, through interruptions; -1 when it cannot be waited for.
 // While it waits, a run being ended by a signal kills the child (util/stop.h).

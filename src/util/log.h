@@ -1,6 +1,7 @@
 // The process-wide logger: every record goes to standard output and, once a
 // log file is open, to that file too, prefixed with the milliseconds since the
-// previous record ended. Main thread only.
+// previous record ended. Main thread only, but for the signal watcher, which
+// logs once the main thread has stopped for good.
 #pragma once
 
 #include <cstdint>
