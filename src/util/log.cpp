@@ -7,6 +7,8 @@
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
+#include <optional>
+#include <string_view>
 
 #include "util/clock.h"
 #include "util/file.h"
@@ -17,6 +19,8 @@ namespace velmoran {
 namespace {
 
 constexpr mode_t kLogFileMode = 0644;
+// Log files a master folder keeps: this run's and the newest of the earlier ones.
+constexpr std::size_t kKeptLogFiles = 20;
 
 int64_t lastTimestamp = 0;
 FILE* fileToLogTo = nullptr;
@@ -45,6 +49,22 @@ void writeRecord(const char* format, va_list args) {
   std::fflush(stdout);
   std::fflush(stderr);
   lastTimestamp = systemTimeMillis();
+}
+
+// The time in a log file's name, "Wrapper-YYYY-MM-DD-hh-mm-ss-mmm.log". Its
+// fields have fixed widths, so the text sorts as the time does.
+std::optional<std::string> logFileTime(std::string_view name) {
+  constexpr std::string_view prefix = "Wrapper-", suffix = ".log", shape = "dddd-dd-dd-dd-dd-dd-ddd";
+  if (name.size() != prefix.size() + shape.size() + suffix.size() || !name.starts_with(prefix) ||
+      !name.ends_with(suffix)) {
+    return std::nullopt;
+  }
+  const std::string_view time = name.substr(prefix.size(), shape.size());
+  for (std::size_t i = 0; i < shape.size(); ++i) {
+    const bool digit = time[i] >= '0' && time[i] <= '9';
+    if (shape[i] == 'd' ? !digit : time[i] != '-') return std::nullopt;
+  }
+  return std::string(time);
 }
 
 }  // namespace
@@ -113,7 +133,13 @@ std::string setupFileLogging(const std::string& masterFolder) {
     logMessage("[Extractor] Unable to create the log file %s (%s); logging to standard output only\n",
                logFile.c_str(), notAFolder ? "its folder is a link or not a folder" : std::strerror(error));
   }
+  const bool opened = file != nullptr;
   setFileToLogTo(file.release());
+  if (folder) {
+    const int removed = removeAllButNewest(folder.get(), logFolder, logFileTime, kKeptLogFiles,
+                                           opened ? fileName : "");
+    if (removed > 0) logMessage("[Extractor] Removed %d old log files from %s\n", removed, logFolder.c_str());
+  }
   return logFile;
 }
 

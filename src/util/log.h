@@ -19,8 +19,9 @@ void logEndSection(const char* name);
 // Replaces the file sink; the old stream is not closed.
 void setFileToLogTo(FILE* stream);
 FILE* getFileToLogTo();
-// Creates masterFolder/logs and opens "Wrapper-<local time>-<ms>.log" there.
-// Returns the path of the log file.
+// Creates masterFolder/logs and opens "Wrapper-<local time>-<ms>.log" there;
+// of the log files there, it keeps the newest 20 (this one among them) and
+// removes the others. Returns the path of the log file.
 std::string setupFileLogging(const std::string& masterFolder);
 void closeLoggedFile();
 void printWorkingDir();
