@@ -17,6 +17,7 @@
 #include "util/file.h"
 #include "util/log.h"
 #include "util/paths.h"
+#include "util/stop.h"
 #include "util/strings.h"
 
 namespace velmoran {
@@ -82,7 +83,6 @@ void holdTempFolder(const std::string& path) {
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd || flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return;
   heldTempFolders().push_back({path, std::move(fd)});
-  setFailedRunCleanup(removeOwnTempFolders);
 }
 
 // The text strictly between the n-th and (n+1)-th "-", or none.
@@ -158,11 +158,18 @@ bool isInstalled(const std::string& versionFolder) {
 
 std::optional<std::string> createAppTempFolder(const std::string& master, const std::string&,
                                                const std::string&) {
+  // The cleanup is set before the folder exists, and a stop asked before
+  // that parks the run here: a signal's stop either finds the cleanup set
+  // or keeps the folder from being made.
+  setFailedRunCleanup(removeOwnTempFolders);
+  parkIfStopRequested();
   const long seconds = static_cast<long>(std::time(nullptr));
   const long count = countFolderEntries(master.c_str());
   // Every EEXIST is an entry of master, so the search ends; the bound is only a backstop.
   for (long next = count; next < count + 100000; ++next) {
     std::string path = setPath(master, tempFolderName(seconds, next));
+    // Made and held as one step: a folder made but not yet held would be left.
+    StopDeferred oneStep;
     if (makeNewDir(path) == 0) {
       holdTempFolder(path);
       return path;

@@ -50,7 +50,7 @@ bool isInstalled(const std::string& versionFolder);
 // one folder. None when the folder cannot be created for another reason. The
 // run holds a lock (flock) on the folder until it ends, so that no other run
 // takes it for a leftover; a run that fails (endRun with a status other than
-// 0) removes the folder, unless it has been renamed away.
+// 0, or a signal) removes the folder, unless it has been renamed away.
 std::optional<std::string> createAppTempFolder(const std::string& master,
                                                const std::string& component,
                                                const std::string& version);

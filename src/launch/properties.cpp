@@ -1,8 +1,11 @@
 #include "launch/properties.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "util/clock.h"
 #include "util/exit.h"
@@ -13,6 +16,8 @@
 
 namespace velmoran {
 namespace {
+
+constexpr std::string_view kLaunchPropertiesPrefix = "VLLaunchProperties-";
 
 std::string_view upToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
 
@@ -50,7 +55,7 @@ void addDynamicProperty(PropertiesBlock& block, std::string_view name, std::stri
 std::string makeLaunchPropertiesFile(const std::string& folder) {
   const long entries = countFolderEntries(folder.c_str());
   const auto millis = static_cast<unsigned long>(getCurrentTimeMillis());
-  std::string path = setPath(folder, "VLLaunchProperties-");
+  std::string path = setPath(folder, kLaunchPropertiesPrefix);
   path += format("%lu-%ld", millis, entries);
   checkPathLength(path);
   return path;
@@ -59,6 +64,43 @@ std::string makeLaunchPropertiesFile(const std::string& folder) {
 namespace {
 
 constexpr mode_t kLaunchPropertiesMode = 0644;
+// Launch properties files a folder keeps: this launch's and the newest of the
+// earlier ones, whose Java programs may have started a moment ago and not yet
+// read theirs.
+constexpr std::size_t kKeptLaunchPropertiesFiles = 5;
+
+// "VLLaunchProperties-<ms>-<count>", ordered by the time, then by the count
+// (which grows with every file written into the folder), both zero-padded to
+// one width so the text sorts as the numbers do.
+std::optional<std::string> launchPropertiesOrder(std::string_view name) {
+  if (!name.starts_with(kLaunchPropertiesPrefix)) return std::nullopt;
+  const std::string_view fields = name.substr(kLaunchPropertiesPrefix.size());
+  const std::size_t dash = fields.find('-');
+  constexpr std::size_t kWidth = 20;
+  const auto number = [](std::string_view digits) {
+    return !digits.empty() && digits.size() <= kWidth && digits.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (dash == std::string_view::npos || !number(fields.substr(0, dash)) || !number(fields.substr(dash + 1))) {
+    return std::nullopt;
+  }
+  const auto padded = [](std::string_view digits) { return std::string(kWidth - digits.size(), '0') + std::string(digits); };
+  return padded(fields.substr(0, dash)) + "-" + padded(fields.substr(dash + 1));
+}
+
+void removeOldLaunchPropertiesFiles(const std::string& appDir, const std::string& ownPath) {
+  UniqueFd folder(open(appDir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder) {
+    logMessage("[Extractor] Unable to open %s to remove old launch properties files: %s\n", appDir.c_str(),
+               std::strerror(errno));
+    return;
+  }
+  const std::string_view own = std::string_view(ownPath).substr(ownPath.rfind('/') + 1);
+  const int removed =
+      removeAllButNewest(folder.get(), appDir, launchPropertiesOrder, kKeptLaunchPropertiesFiles, own);
+  if (removed > 0) {
+    logMessage("[Extractor] Removed %d old launch properties files from %s\n", removed, appDir.c_str());
+  }
+}
 
 // One attempt: the whole content written, flushed and closed. A file that
 // could not be written whole is removed, so the Java program is never handed
@@ -103,6 +145,7 @@ std::string writeLaunchPropertiesFile(const PropertiesBlock& block, const std::s
     endRun(99);
   }
   logMessage("[Extractor] Finished writing launch properties file\n");
+  removeOldLaunchPropertiesFiles(appDir, path);
   return path;
 }
 

@@ -37,6 +37,8 @@ std::string makeLaunchPropertiesFile(const std::string& folder);
 
 // Writes the block's content into a new launch properties file in appDir and
 // returns its path. Retries five times with new names; then ends the run with 99.
+// Of the launch properties files in appDir it keeps the newest 5 (this one
+// among them) and removes the others.
 std::string writeLaunchPropertiesFile(const PropertiesBlock& block, const std::string& appDir);
 
 }  // namespace velmoran

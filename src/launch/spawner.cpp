@@ -13,6 +13,8 @@
 
 #include "util/file.h"
 #include "util/log.h"
+#include "util/signals.h"
+#include "util/stop.h"
 
 extern char** environ;
 
@@ -97,8 +99,14 @@ int startProcess(const std::vector<std::string>& args, pid_t& pid, int stdoutFd,
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
   sigaddset(&defaults, SIGXFSZ);
+  // The launcher blocks the signals that end it (a thread of its own waits
+  // for them); a child would inherit the mask, and a Ctrl-C or a SIGTERM
+  // would no longer end it.
+  sigset_t none;
+  sigemptyset(&none);
   int error = posix_spawnattr_setsigdefault(&spawn.attr, &defaults);
-  if (error == 0) error = posix_spawnattr_setflags(&spawn.attr, POSIX_SPAWN_SETSIGDEF);
+  if (error == 0) error = posix_spawnattr_setsigmask(&spawn.attr, &none);
+  if (error == 0) error = posix_spawnattr_setflags(&spawn.attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   if (error == 0 && stdoutFd >= 0) error = posix_spawn_file_actions_adddup2(&spawn.actions, stdoutFd, STDOUT_FILENO);
   if (error != 0) return error;
   const FileSizeLimitForChild limit(fileSizeLimit);
@@ -106,10 +114,18 @@ int startProcess(const std::vector<std::string>& args, pid_t& pid, int stdoutFd,
 }
 
 pid_t waitForProcess(pid_t pid, int& status) {
+  waitingForChild(pid);
+  // Seen ended first and reaped after: until then a stop may kill it by its
+  // pid, which no other process can have taken.
+  siginfo_t info{};
+  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+  }
+  childEnded(pid);
   pid_t waited;
   do {
     waited = waitpid(pid, &status, 0);
   } while (waited < 0 && errno == EINTR);
+  if (waited == pid && WIFSIGNALED(status)) awaitInterruptionAfterChildSignal(WTERMSIG(status));
   return waited;
 }
 
@@ -153,6 +169,8 @@ std::optional<std::string> runCommandGetOutput(const std::string& commandLine) {
     UniqueFd writeEnd(fds[1]);
     if (startProcess({"/bin/sh", "-c", commandLine}, pid, writeEnd.get()) != 0) return std::nullopt;
   }
+  // A stop kills it while its output is read, too.
+  waitingForChild(pid);
   std::string output;
   output.reserve(10000);
   char piece[4096];

@@ -40,12 +40,15 @@ void deleteSpawner(SpawnerPtr& spawner);
 // Starts argv[0] (a path, no search) with argv and the launcher's environment,
 // working folder and streams, standard output optionally replaced by
 // stdoutFd, and optionally a limit on the size of the files it writes. The
-// child gets SIGPIPE and SIGXFSZ at their defaults again: the launcher
-// ignores them, and an ignored signal would be inherited across exec. 0, or
-// the error number of the failed start.
+// child gets SIGPIPE and SIGXFSZ at their defaults again and an empty signal
+// mask: the launcher ignores the two and blocks SIGINT, SIGTERM and SIGHUP
+// (util/signals.h), and all would be inherited across exec. The other
+// dispositions are passed on as the launcher got them (a SIGHUP ignored by
+// nohup stays ignored). 0, or the error number of the failed start.
 int startProcess(const std::vector<std::string>& argv, pid_t& pid, int stdoutFd = -1,
                  std::optional<off_t> fileSizeLimit = std::nullopt);
 // Waits for the child, through interruptions; -1 when it cannot be waited for.
+// While it waits, a run being ended by a signal kills the child (util/stop.h).
 pid_t waitForProcess(pid_t pid, int& status);
 char** getEnvP();
 

@@ -14,6 +14,7 @@
 namespace velmoran {
 
 void run(int argc, char** argv) {
+  watchInterruptions();  // before any other thread exists
   ignoreSigpipe();
   const bool prepareOnly = argc > 0 && std::strcmp(argv[argc - 1], kPrepareOnlyArgument) == 0;
   std::printf("Extracting wrapper tail...\n");

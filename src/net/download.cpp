@@ -15,6 +15,7 @@
 #include "util/file.h"
 #include "util/log.h"
 #include "util/paths.h"
+#include "util/stop.h"
 
 namespace velmoran {
 namespace {
@@ -147,6 +148,8 @@ void setDownloadTimeLimits(long versionFileSeconds, long archiveSeconds) {
 
 int progress_func(void*, curl_off_t downloadTotal, curl_off_t downloadedNow, curl_off_t,
                   curl_off_t) {
+  // libcurl calls this at least once a second, also while nothing arrives.
+  if (stopRequested()) return 1;
   if (downloadTotal <= 0) return 0;
   const double fraction =
       static_cast<double>(downloadedNow) / static_cast<double>(downloadTotal);
@@ -214,7 +217,7 @@ void downloadThread(DownloadRequest& request) {
   handle.reset();
   say("[HttpDownloader] Cleaned up");
 
-  if (!request.succeeded) {
+  if (!request.succeeded && !stopRequested()) {
     say("[HttpDownloader] Initial download failed. Retrying...");
     CurlPtr retry(curl->easy_init(), CurlCleanup{curl});
     Transfer second{out.get(), limit};

@@ -38,7 +38,8 @@ bool downloadFile(const std::string& url, const std::string& destination,
 void downloadThread(DownloadRequest& request);
 
 // libcurl's progress callback: the console bar and the splash percentage once
-// the size is known. Never aborts the transfer.
+// the size is known. Aborts the transfer only when the run is being ended by
+// a signal (util/stop.h); there is no retry then.
 int progress_func(void* clientData, curl_off_t downloadTotal, curl_off_t downloadedNow,
                   curl_off_t uploadTotal, curl_off_t uploadedNow);
 

@@ -1,14 +1,20 @@
 #include "util/exit.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
+#include "util/stop.h"
+
 namespace velmoran {
 namespace {
-FailedRunCleanup failedRunCleanup = nullptr;
+// Read by the signal watcher too.
+std::atomic<FailedRunCleanup> failedRunCleanup{nullptr};
 }  // namespace
 
 void setFailedRunCleanup(FailedRunCleanup cleanup) { failedRunCleanup = cleanup; }
+
+bool hasFailedRunCleanup() { return failedRunCleanup != nullptr; }
 
 #ifdef VELMORAN_FUZZ
 namespace {
@@ -25,11 +31,10 @@ void endRun(int status) {
 #ifdef VELMORAN_FUZZ
   if (endRunHook != nullptr) endRunHook(status);
 #endif
-  if (status != 0 && failedRunCleanup != nullptr) {
+  claimRunEnd();
+  if (status != 0) {
     // Once: a cleanup that ends the run itself (a path refused) must not loop.
-    const FailedRunCleanup cleanup = failedRunCleanup;
-    failedRunCleanup = nullptr;
-    cleanup();
+    if (const FailedRunCleanup cleanup = failedRunCleanup.exchange(nullptr)) cleanup();
   }
   std::fflush(nullptr);
   std::_Exit(status);

@@ -5,13 +5,18 @@ namespace velmoran {
 
 // Flushes the standard streams and the log file and ends the process with the
 // given status. Logs nothing of its own. A failed run (status not 0) first
-// calls the cleanup set with setFailedRunCleanup, if any.
+// calls the cleanup set with setFailedRunCleanup, if any. One thread ends the
+// run: when another one is ending it already (util/stop.h), the caller stays
+// here until the process ends.
 [[noreturn]] void endRun(int status);
 
 // What a failed run undoes before it ends: the install layer removes the
-// temporary folders the run made, which no later run would rename.
+// temporary folders the run made, which no later run would rename. None
+// (nullptr) clears it.
 using FailedRunCleanup = void (*)();
 void setFailedRunCleanup(FailedRunCleanup cleanup);
+// True while a cleanup is set: the run may have made something to undo.
+bool hasFailedRunCleanup();
 
 #ifdef VELMORAN_FUZZ
 // Fuzz builds only (the shipped programs are never built with it): endRun

@@ -6,6 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <functional>
+#include <utility>
+#include <vector>
 
 #include "util/log.h"
 #include "util/paths.h"
@@ -103,6 +107,45 @@ long countFolderEntries(const char* path) {
   long count = 0;
   while (readdir(dir.get()) != nullptr) ++count;
   return count;
+}
+
+int removeAllButNewest(int folder, const std::string& folderPath, NameKey keyOf, std::size_t keep,
+                       std::string_view ownName) {
+  // A listing of its own: readdir must not move the offset of the caller's descriptor.
+  UniqueFd listing(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  DirPtr dir(listing ? fdopendir(listing.get()) : nullptr);
+  if (!dir) {
+    logMessage("[Utils] Unable to list %s to remove old files: %s\n", folderPath.c_str(), std::strerror(errno));
+    return 0;
+  }
+  listing.release();
+  const auto regularFile = [folder](const char* name) {
+    struct stat st {};
+    return fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+  };
+  // What else has a name of the kind (a link, a folder) takes no place among those kept.
+  std::vector<std::pair<std::string, std::string>> found;  // key, name
+  while (const dirent* entry = readdir(dir.get())) {
+    const std::string_view name = entry->d_name;
+    if (name == ownName) continue;
+    std::optional<std::string> key = keyOf(name);
+    if (key && regularFile(entry->d_name)) found.emplace_back(std::move(*key), name);
+  }
+  const std::size_t others = ownName.empty() || keep == 0 ? keep : keep - 1;
+  if (found.size() <= others) return 0;
+  std::sort(found.begin(), found.end(), std::greater<>());
+  int removed = 0;
+  for (std::size_t i = others; i < found.size(); ++i) {
+    const std::string& name = found[i].second;
+    // unlinkat removes a link put there meanwhile, never what it leads to.
+    if (unlinkat(folder, name.c_str(), 0) == 0) {
+      ++removed;
+    } else if (errno != ENOENT) {  // another run may have removed it first
+      logMessage("[Utils] Unable to remove the old file %s: %s\n", setPath(folderPath, name).c_str(),
+                 std::strerror(errno));
+    }
+  }
+  return removed;
 }
 
 UniqueFd openRegularFile(const std::string& path, bool orFolder) {

@@ -6,11 +6,13 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace velmoran {
 
@@ -102,5 +104,19 @@ std::optional<uint64_t> freeSpaceAt(const std::string& path);
 
 // Number of entries reading the folder yields, "." and ".." included; 0 when it cannot be opened.
 long countFolderEntries(const char* path);
+
+// What orders the files the launcher makes one per run: a key from the name
+// (a greater key is newer), none for a name that is not of the kind.
+using NameKey = std::optional<std::string> (*)(std::string_view name);
+
+// Removes the older files of one kind from the folder open as folder
+// (folderPath names it in the records), keeping the keep newest by keyOf.
+// ownName, the file this run made (or ""), is never removed and counts as one
+// of those kept. Only regular files are removed, by name from the folder's
+// descriptor, so no link is followed; in a folder open to all users nothing
+// else that stands there is touched. A file that cannot be removed is a
+// record, not a failure. Returns how many were removed.
+int removeAllButNewest(int folder, const std::string& folderPath, NameKey keyOf, std::size_t keep,
+                       std::string_view ownName);
 
 }  // namespace velmoran

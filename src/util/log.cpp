@@ -7,15 +7,20 @@
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
+#include <optional>
+#include <string_view>
 
 #include "util/clock.h"
 #include "util/file.h"
 #include "util/paths.h"
+#include "util/stop.h"
 
 namespace velmoran {
 namespace {
 
 constexpr mode_t kLogFileMode = 0644;
+// Log files a master folder keeps: this run's and the newest of the earlier ones.
+constexpr std::size_t kKeptLogFiles = 20;
 
 int64_t lastTimestamp = 0;
 FILE* fileToLogTo = nullptr;
@@ -26,6 +31,9 @@ constexpr const char* kStartLine = "++++++++++++++++++++++++++++++++++++++++++++
 constexpr const char* kEndLine = "------------------------------------------------\n";
 
 void writeRecord(const char* format, va_list args) {
+  // Every step of the main thread logs: where a run being ended by a signal
+  // stops it (util/stop.h).
+  parkIfStopRequested();
   const int64_t now = systemTimeMillis();
   const unsigned long long elapsed =
       lastTimestamp == 0 ? 0ULL : static_cast<unsigned long long>(now - lastTimestamp);
@@ -42,6 +50,22 @@ void writeRecord(const char* format, va_list args) {
   std::fflush(stdout);
   std::fflush(stderr);
   lastTimestamp = systemTimeMillis();
+}
+
+// The time in a log file's name, "Wrapper-YYYY-MM-DD-hh-mm-ss-mmm.log". Its
+// fields have fixed widths, so the text sorts as the time does.
+std::optional<std::string> logFileTime(std::string_view name) {
+  constexpr std::string_view prefix = "Wrapper-", suffix = ".log", shape = "dddd-dd-dd-dd-dd-dd-ddd";
+  if (name.size() != prefix.size() + shape.size() + suffix.size() || !name.starts_with(prefix) ||
+      !name.ends_with(suffix)) {
+    return std::nullopt;
+  }
+  const std::string_view time = name.substr(prefix.size(), shape.size());
+  for (std::size_t i = 0; i < shape.size(); ++i) {
+    const bool digit = time[i] >= '0' && time[i] <= '9';
+    if (shape[i] == 'd' ? !digit : time[i] != '-') return std::nullopt;
+  }
+  return std::string(time);
 }
 
 }  // namespace
@@ -110,7 +134,13 @@ std::string setupFileLogging(const std::string& masterFolder) {
     logMessage("[Extractor] Unable to create the log file %s (%s); logging to standard output only\n",
                logFile.c_str(), notAFolder ? "its folder is a link or not a folder" : std::strerror(error));
   }
+  const bool opened = file != nullptr;
   setFileToLogTo(file.release());
+  if (folder) {
+    const int removed = removeAllButNewest(folder.get(), logFolder, logFileTime, kKeptLogFiles,
+                                           opened ? fileName : "");
+    if (removed > 0) logMessage("[Extractor] Removed %d old log files from %s\n", removed, logFolder.c_str());
+  }
   return logFile;
 }
 

@@ -1,6 +1,7 @@
 // The process-wide logger: every record goes to standard output and, once a
 // log file is open, to that file too, prefixed with the milliseconds since the
-// previous record ended. Main thread only.
+// previous record ended. Main thread only, but for the signal watcher, which
+// logs once the main thread has stopped for good.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +19,9 @@ void logEndSection(const char* name);
 // Replaces the file sink; the old stream is not closed.
 void setFileToLogTo(FILE* stream);
 FILE* getFileToLogTo();
-// Creates masterFolder/logs and opens "Wrapper-<local time>-<ms>.log" there.
-// Returns the path of the log file.
+// Creates masterFolder/logs and opens "Wrapper-<local time>-<ms>.log" there;
+// of the log files there, it keeps the newest 20 (this one among them) and
+// removes the others. Returns the path of the log file.
 std::string setupFileLogging(const std::string& masterFolder);
 // Ends the records to the log file before a program is started: later ones
 // reach standard output only, until reopenLoggedFile. The file stays open

@@ -1,4 +1,5 @@
-// Signal dispositions the launcher sets for itself.
+// Signal dispositions the launcher sets for itself, and what it does on the
+// signals that end a run.
 #pragma once
 
 namespace velmoran {
@@ -10,5 +11,22 @@ namespace velmoran {
 // with EFBIG. Children get the defaults back when they are started (the
 // spawner), since an ignored signal is inherited across exec.
 void ignoreSigpipe();
+
+// SIGINT, SIGTERM and SIGHUP end the run with status 128 + the signal number.
+// Call it first thing on the main thread, before any other thread exists: it
+// blocks the three there, so every later thread inherits the mask, and starts
+// the one thread that waits for them. During an install (once the run may
+// have made a temporary folder) that thread stops the main thread at its
+// next step (util/stop.h), kills the child it waits for, records the signal
+// and lets the failed-run cleanup remove this run's temporary folders before
+// the run ends. Children are started with an empty mask (the spawner).
+void watchInterruptions();
+
+// For the main thread after a child it waited for was ended by childSignal.
+// A Ctrl-C reaches the launcher's whole process group, the child with it: the
+// run is then about to be ended by the same signal, and this waits for that
+// (the thread parks) rather than let the run go on to fail the step. A child
+// that got SIGINT, SIGTERM or SIGHUP alone costs a pause of 2 seconds.
+void awaitInterruptionAfterChildSignal(int childSignal);
 
 }  // namespace velmoran

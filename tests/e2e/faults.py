@@ -35,6 +35,20 @@ def wait_until(condition, what):
         time.sleep(0.01)
 
 
+def processes_running(program):
+    """The ids of the processes that run program (their argument zero): a launcher file that only
+    the calling test runs, from its own sandbox."""
+    pids = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if f.read().split(b"\0")[0] == os.fsencode(program):
+                    pids.append(int(pid))
+        except OSError:
+            pass  # gone meanwhile
+    return pids
+
+
 class Hold:
     """A file that, while it exists, holds every launcher that reaches the held JRE's
     pack200 entry."""
@@ -67,9 +81,13 @@ class LiveRun:
         test.runs += 1
         self.java_log = os.path.join(test.sandbox.root, f"java-{test.runs}.log")
         run_env = {"VELMORAN_FAKE_JAVA_LOG": self.java_log, **(env or {})}
-        self.proc = subprocess.Popen(test.sandbox.command(launcher, **options),
+        # The signals a scenario sends reach the launcher also where the tests run with them
+        # ignored (a background job ignores SIGINT, nohup SIGHUP), which a program inherits. The
+        # run is a process group of its own, as a terminal's foreground job is.
+        self.proc = subprocess.Popen(["/usr/bin/env", "--default-signal=HUP,INT,TERM",
+                                      *test.sandbox.command(launcher, **options)],
                                      env=test.sandbox.environment(run_env), text=True, errors="backslashreplace",
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
         test.addCleanup(self.stop)
         self.out, self.err = [], []
         self.readers = [threading.Thread(target=self.read, args=(stream, into), daemon=True)

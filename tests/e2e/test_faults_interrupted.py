@@ -1,19 +1,21 @@
 """Installs interrupted from outside: a disk that fills up, a launcher killed
-half-way, a second launcher started at the same time, an X server that goes
-away under the splash. Each run ends with a clear record, leaves no partial
-folder under a final name, and the next run completes a usable install."""
+half-way, a launcher ended by a signal, a second launcher started at the same
+time, an X server that goes away under the splash. Each run ends with a clear
+record, leaves no partial folder under a final name, and the next run
+completes a usable install."""
 
 import os
 import signal
 
 import harness
 import installs
-from faults import FaultTest, Hold, LiveRun, Xvfb, held_jre_archive, wait_until
-from installs import read
+from faults import FaultTest, Hold, LiveRun, Xvfb, held_jre_archive, processes_running, wait_until
+from installs import JRE_NAME, partial_downloads, read
 
 GU, JRE, APP = installs.gu_folder, installs.jre_folder, installs.app_folder
 PERM_ALL = ["--install-type", "perm_all"]
 INCOMPRESSIBLE = 2 << 20
+SERVED = "00054022298"
 
 
 class InterruptedInstalls(FaultTest):
@@ -49,6 +51,56 @@ class InterruptedInstalls(FaultTest):
         self.assertEqual(read(self.in_master(JRE(17), "lib", "packed.jar")), b"\xca\xfe\xd0\x0d packed")
         self.assertIn(APP(7), installs.folders(self.master))
         self.assertStarted(again)
+
+    def test_a_signal_ends_the_run_and_takes_its_temporary_folders_along(self):
+        # While the run waits for the JRE archive's own unpack200, and while it downloads the JRE
+        # from a server that has stalled; to the launcher alone, or to its whole process group as
+        # a Ctrl-C at a terminal, which ends the unpack200 at the same time.
+        cases = [(signal.SIGINT, "extraction", False), (signal.SIGTERM, "extraction", False),
+                 (signal.SIGHUP, "extraction", False), (signal.SIGINT, "extraction", True),
+                 (signal.SIGTERM, "download", False)]
+        for signum, during, whole_group in cases:
+            with self.subTest(f"{signum.name} to the {'process group' if whole_group else 'launcher'} during "
+                              f"the JRE's {during}"):
+                self.fresh_sandbox()
+                if during == "extraction":
+                    hold = Hold(self.sandbox.root)
+                    launcher = self.builder.launcher("app.bin", jre=held_jre_archive(self.builder, hold))
+                    options, jre_version, go_on = {}, 17, hold.release
+                    run = LiveRun(self, launcher)
+                    wait_until(hold.held, "the JRE's extraction")
+                    pid = hold.held()[0]
+                else:
+                    server = self.serve()
+                    server.put_jre(SERVED, read(self.builder.jre_archive(SERVED)))
+                    url = server.route("stall-archive")
+                    launcher = self.builder.launcher("app.bin", jre_version=None, extra=["--update-url", url])
+                    options, jre_version = {"search_path": self.search_path()}, SERVED
+                    go_on = lambda: server.ask("/behave")
+                    run = LiveRun(self, launcher, env={"no_proxy": "127.0.0.1"}, **options)
+                    archive = f"{url}Velmoran-{JRE_NAME}-{SERVED}-archive.p2.l2"
+                    wait_until(lambda: run.says(f"Starting download of {archive} ") and server.ask("/busy") != "0",
+                               "the JRE's download")
+                    pid = processes_running(launcher)[0]
+                if whole_group:
+                    os.killpg(run.proc.pid, signum)
+                else:
+                    os.kill(pid, signum)
+                # The launcher's output ends with it: the unpack200 it waited for is gone too.
+                self.assertEqual(run.finish(), 128 + signum, run.stdout + run.stderr)
+                record = f"[Extractor] Interrupted by signal {int(signum)}; removing this run's temporary folders"
+                self.assertRecords(run, record)
+                logs = self.in_master("logs")
+                self.assertIn(record + "\n", read(os.path.join(logs, max(os.listdir(logs)))).decode())
+                self.assertNoTemporaryFolders()
+                self.assertEqual([f for f in self.folders() if f.startswith(f"Velmoran-{JRE_NAME}-")], [])
+                self.assertEqual(partial_downloads(self.master), [])
+                self.assertEqual(run.starts, [])
+
+                go_on()
+                again = self.launch(launcher, **options)
+                self.assertInstalled(jre_version=jre_version)
+                self.assertStarted(again, jre_version=jre_version)
 
     def test_two_launchers_started_together(self):
         hold = Hold(self.sandbox.root)

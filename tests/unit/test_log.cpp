@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <set>
 #include <vector>
 #include <regex>
 
@@ -178,6 +179,70 @@ TEST(Logger, ALinkAtTheLogFolderLeavesTheConsoleOnly) {
                                             "output only\n"));
   EXPECT_TRUE(std::filesystem::is_empty(outside));
 }
+
+// A master folder keeps its newest 20 log files. Only regular files of the
+// exact name pattern go: in a folder open to all users a link, a folder or a
+// FIFO may stand at such a name (here the newest ones), and they stay and
+// take no place among those kept.
+struct OldLogsCase {
+  const char* name;
+  const char* year;                 // of the older log files, one a second from January 1st
+  int logs;                         // how many
+  int removed;                      // the oldest that go
+  std::vector<std::string> others;  // regular files whose names are not of the kind
+};
+
+class OldLogFiles : public ::testing::TestWithParam<OldLogsCase> {};
+
+std::string logName(const char* year, int second) {
+  return format("Wrapper-%s-01-01-00-%02d-%02d-000.log", year, second / 60, second % 60);
+}
+
+TEST_P(OldLogFiles, AllButTheNewest20Go) {
+  const OldLogsCase& c = GetParam();
+  TempDir dir;
+  const std::string master = dir / "master", logs = master + "/logs", outside = dir / "outside";
+  std::filesystem::create_directories(logs);
+  velmoran::testutil::writeFile(outside, "someone else's");
+  ASSERT_EQ(symlink(outside.c_str(), (logs + "/" + logName("3000", 0)).c_str()), 0);
+  ASSERT_EQ(mkdir((logs + "/" + logName("3000", 1)).c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo((logs + "/" + logName("3000", 2)).c_str(), 0644), 0);
+  std::set<std::string> kept{logName("3000", 0), logName("3000", 1), logName("3000", 2)};
+  for (int second = 0; second < c.logs; ++second) {
+    velmoran::testutil::writeFile(logs + "/" + logName(c.year, second), "an old log");
+    if (second >= c.removed) kept.insert(logName(c.year, second));
+  }
+  for (const std::string& other : c.others) {
+    velmoran::testutil::writeFile(logs + "/" + other, "not a log");
+    kept.insert(other);
+  }
+
+  CaptureStdout();
+  const std::string own = setupFileLogging(master);
+  closeLoggedFile();
+  const std::string console = GetCapturedStdout();
+  kept.insert(std::filesystem::path(own).filename());
+
+  std::set<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(logs)) left.insert(entry.path().filename());
+  EXPECT_EQ(left, kept);
+  EXPECT_EQ(readFile(outside), "someone else's");
+  EXPECT_EQ(console.find(format("[Extractor] Removed %d old log files", c.removed)) != std::string::npos,
+            c.removed > 0)
+      << console;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, OldLogFiles,
+    ::testing::Values(OldLogsCase{"NineteenOthersStay", "2001", 19, 0, {}},
+                      OldLogsCase{"TheOldestBeyondThemGo", "2001", 25, 6, {}},
+                      // This run's file stays even where the clock was set back.
+                      OldLogsCase{"ThisRunsFileStaysWhenOthersSeemNewer", "2999", 25, 6, {}},
+                      OldLogsCase{"NamesNotOfTheKindStay", "2001", 19, 0,
+                                  {"Wrapper-2000-01-01-00-00-00-000.log.gz", "Wrapper-2000-01-01-00-00-00.log",
+                                   "wrapper-2000-01-01-00-00-00-000.log", "Wrapper-2000-01-01-00-00-0x-000.log",
+                                   "Wrapper-20000-01-01-00-00-00-000.log"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace velmoran

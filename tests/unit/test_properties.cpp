@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 
 #include <csignal>
+#include <filesystem>
 #include <regex>
+#include <set>
+#include <vector>
 
 #include "test_support.h"
 #include "util/file.h"
@@ -136,6 +139,59 @@ TEST_P(UnwritableLaunchProperties, EndsTheRunWith99AfterSixAttempts) {
 INSTANTIATE_TEST_SUITE_P(Attempts, UnwritableLaunchProperties,
                          ::testing::Values(UnwritableCase{"OpenRefused", false}, UnwritableCase{"DiskFull", true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A launch keeps the newest 5 launch properties files of its folder (its own
+// among them): newest by the time in the name, then by the count, as numbers.
+struct OldPropertiesCase {
+  const char* name;
+  std::vector<std::string> older;   // of the kind, oldest first
+  int removed;                      // how many of them go
+  std::vector<std::string> others;  // names not of the kind
+};
+
+class OldLaunchPropertiesFiles : public ::testing::TestWithParam<OldPropertiesCase> {};
+
+TEST_P(OldLaunchPropertiesFiles, AllButTheNewestFiveGo) {
+  const OldPropertiesCase& c = GetParam();
+  TempDir dir;
+  std::set<std::string> kept(c.others.begin(), c.others.end());
+  for (std::size_t i = 0; i < c.older.size(); ++i) {
+    if (static_cast<int>(i) >= c.removed) kept.insert(c.older[i]);
+  }
+  for (const auto* names : {&c.older, &c.others}) {
+    for (const std::string& name : *names) velmoran::testutil::writeFile(dir / name, "old");
+  }
+  CaptureStdout();
+  kept.insert(std::filesystem::path(writeLaunchPropertiesFile(PropertiesBlock(), dir.path())).filename());
+  GetCapturedStdout();
+
+  std::set<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.insert(entry.path().filename());
+  EXPECT_EQ(left, kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, OldLaunchPropertiesFiles,
+    ::testing::Values(
+        OldPropertiesCase{"FourOthersStay",
+                          {"VLLaunchProperties-1000-3", "VLLaunchProperties-1001-4", "VLLaunchProperties-1002-5",
+                           "VLLaunchProperties-1003-6"},
+                          0,
+                          {}},
+        // 999 is older than 1000, and count 9 than count 10.
+        OldPropertiesCase{"TheOldestBeyondThemGo",
+                          {"VLLaunchProperties-999-20", "VLLaunchProperties-1000-9", "VLLaunchProperties-1000-10",
+                           "VLLaunchProperties-1000-11", "VLLaunchProperties-2000-2", "VLLaunchProperties-10000-3"},
+                          2,
+                          {}},
+        OldPropertiesCase{"NamesNotOfTheKindStay",
+                          {"VLLaunchProperties-2000-3", "VLLaunchProperties-2001-4", "VLLaunchProperties-2002-5",
+                           "VLLaunchProperties-2003-6"},
+                          0,
+                          {"VLLaunchProperties-1000", "VLLaunchProperties-1000-3.tmp", "VLLaunchProperties--3",
+                           "VLLaunchProperties-1000-3-4", "VLLaunchProperties-x1000-3", "vllaunchproperties-1000-3",
+                           "VLLaunchProperties-1000-123456789012345678901"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace velmoran

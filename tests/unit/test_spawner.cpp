@@ -1,6 +1,7 @@
 #include "launch/spawner.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -106,16 +107,28 @@ TEST(Spawner, HoldsAtMost499Entries) {
   EXPECT_EQ(runSpawnerAndWait(*spawner), 495 % 256);
 }
 
-// The launcher ignores SIGPIPE and SIGXFSZ; what it starts must not inherit
-// that, or a pipeline in a child would never end by it, nor a decompressor
-// that writes past its limit.
-TEST(Spawner, ChildrenGetTheDefaultSigpipeBack) {
+// What the launcher changes for itself must not reach what it starts: it
+// ignores SIGPIPE (a pipeline in a child would never end by it) and SIGXFSZ
+// (a decompressor would not end at its file size limit), and blocks
+// SIGINT, SIGTERM and SIGHUP for its signal watcher (a Ctrl-C would no longer
+// end a child). What it got from its own parent, a SIGHUP ignored by nohup,
+// is passed on.
+TEST(Spawner, ChildrenStartWithTheSignalsTheLauncherGot) {
   ignoreSigpipe();
-  const std::string ignored =
-      "m=$(sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status); [ $(( 0x$m & 0x1001000 )) -ne 0 ]";
+  std::signal(SIGHUP, SIG_IGN);
+  sigset_t ending, before;
+  sigemptyset(&ending);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, signal);
+  ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &ending, &before), 0);
+  // The shell's blocked signals, then whether it ignores SIGPIPE and SIGHUP.
+  const std::string report =
+      "b=$(sed -n 's/^SigBlk:[[:space:]]*//p' /proc/$$/status); i=$(sed -n 's/^SigIgn:[[:space:]]*//p' "
+      "/proc/$$/status); echo $((0x$b)) $((0x$i & 0x1001000)) $((0x$i & 0x1))";
   LogCapture log;
-  EXPECT_EQ(runShell(ignored), 1);
-  EXPECT_EQ(runCommandGetOutput(ignored + " && echo ignored || echo default"), "default");
+  EXPECT_EQ(runCommandGetOutput(report), "0 0 1");
+  EXPECT_EQ(runShell("[ \"$(" + report + ")\" = '0 0 1' ]"), 0);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  std::signal(SIGHUP, SIG_DFL);
   std::signal(SIGPIPE, SIG_DFL);
   std::signal(SIGXFSZ, SIG_DFL);
 }
