@@ -34,8 +34,10 @@ int main(int argc, char** argv) {
   const std::string dest = argv[2];
   bool accepted = true;
   while (std::ungetc(std::getc(entries.get()), entries.get()) != EOF) {
-    accepted &= velmoran::extractArchiveFileIgnoreSignature(dest + "/lzma64", std::nullopt, dest, entries.get(),
-                                                            key.get());
+    const velmoran::Result<bool> one =
+        velmoran::extractArchiveFileIgnoreSignature(dest + "/lzma64", std::nullopt, dest, entries.get(), key.get());
+    if (!one.ok()) return one.status().exitStatus();
+    accepted = accepted && *one;
   }
   return accepted ? 0 : 3;
 }

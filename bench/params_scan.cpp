@@ -3,7 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "launcher/tail.h"
+#include "format/tail.h"
 #include "util/file.h"
 
 int main(int argc, char** argv) {

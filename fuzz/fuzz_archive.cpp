@@ -40,10 +40,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const velmoran::fuzz::Scratch scratch;
   const std::string archive = scratch.writeInput("archive.p2", data, size);
-  velmoran::fuzz::untilRunEnds([&] {
-    velmoran::verifyArchiveFile(archive, seedKey.get());
-    // No unpack200: nothing is started, and a pack200 entry ends the run.
-    velmoran::extractArchive(std::nullopt, archive, scratch.out(), seedKey.get());
-  });
+  velmoran::verifyArchiveFile(archive, seedKey.get());
+  // No unpack200: nothing is started, and a pack200 entry fails.
+  (void)velmoran::extractArchive(std::nullopt, archive, scratch.out(), seedKey.get());
   return 0;
 }

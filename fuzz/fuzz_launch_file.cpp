@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "launch/launch_file.h"
+#include "format/launch_file.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   velmoran::fuzz::prepare();

@@ -1,5 +1,5 @@
-// What the fuzz targets share: ending a run by handing control back to the
-// target, and a scratch folder per input for the readers that write.
+// What the fuzz targets share: quiet readers, and a scratch folder per input
+// for the readers that write.
 #pragma once
 
 #include <dirent.h>
@@ -15,34 +15,18 @@
 #include <set>
 #include <string>
 
-#include "util/exit.h"
 #include "util/file.h"
+#include "util/log.h"
 
 namespace velmoran::fuzz {
 
-// Thrown by the endRun hook: the run ended with this status.
-struct RunEnded {
-  int status;
-};
-
-inline void throwRunEnded(int status) { throw RunEnded{status}; }
-
-// Every target calls this first: endRun throws RunEnded, and the records the
-// readers print go nowhere (sanitizer reports go to standard error) unless
-// VELMORAN_FUZZ_VERBOSE is set, for replaying one input.
+// Every target calls this first: the records the readers print go nowhere
+// (sanitizer reports go to standard error) unless VELMORAN_FUZZ_VERBOSE is
+// set, for replaying one input.
 inline void prepare() {
-  setEndRunHookForFuzzing(throwRunEnded);
   if (std::getenv("VELMORAN_FUZZ_VERBOSE") != nullptr) return;
+  setConsoleLogging(false);
   if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
-}
-
-// Runs the reader; a run it ends is an ordinary outcome for hostile input.
-template <class Reader>
-void untilRunEnds(Reader&& reader) {
-  try {
-    reader();
-  } catch (const RunEnded&) {
-  }
 }
 
 // The names in a folder, "." and ".." left out.

@@ -8,8 +8,7 @@
 #include <cinttypes>
 #include <cstring>
 
-#include "install/fileops.h"
-#include "util/exit.h"
+#include "platform/fileops.h"
 #include "util/file.h"
 #include "util/log.h"
 #include "util/paths.h"
@@ -25,34 +24,35 @@ constexpr std::size_t kArchiveBufferSize = 1000000;
 unsigned char archive_buffer[kArchiveBufferSize];
 
 // A partly written file must never pass for an extracted one.
-[[noreturn]] void abandonFile(FilePtr& out, const std::string& outPath) {
+Status abandonFile(FilePtr& out, const std::string& outPath) {
   const int error = errno;
   out.reset();
   std::remove(outPath.c_str());
   logError("[ExtractArchiveFile] Unable to write %s: %s\n", outPath.c_str(), std::strerror(error));
-  endRun(1);
+  return Status::failure();
 }
 
 }  // namespace
 
-void dropLink(const std::string& path) {
+Status dropLink(const std::string& path) {
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return;
-  if (unlink(path.c_str()) == 0) return;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return Status::success();
+  if (unlink(path.c_str()) == 0) return Status::success();
   logError("[ExtractArchiveFile] Unable to remove the link %s: %s\n", path.c_str(), std::strerror(errno));
-  endRun(1);
+  return Status::failure();
 }
 
-void createParentFolders(const std::string& destination, const std::string& path) {
+Status createParentFolders(const std::string& destination, const std::string& path) {
   for (std::size_t at = path.find('/'); at != std::string::npos; at = path.find('/', at + 1)) {
     const std::string folder = setPath(destination, path.substr(0, at));
-    dropLink(folder);
+    if (const Status dropped = dropLink(folder); !dropped.ok()) return dropped;
     makeDir(folder);
   }
+  return Status::success();
 }
 
-void writeEntryData(FILE* stream, const std::string& outPath, const std::string& path, int64_t length) {
-  dropLink(outPath);
+Status writeEntryData(FILE* stream, const std::string& outPath, const std::string& path, int64_t length) {
+  if (const Status dropped = dropLink(outPath); !dropped.ok()) return dropped;
   // A link put there after dropLink is refused, not followed.
   FilePtr out = openForWriting(outPath, kExtractedFileMode, false);
   logMessage("\t[ExtractArchiveFile] Extracting to %s\n", outPath.c_str());
@@ -60,7 +60,7 @@ void writeEntryData(FILE* stream, const std::string& outPath, const std::string&
     logMessage("\t[ExtractArchiveFile] *************************** Unable to extract archive file %s (%ld), "
                "unable to open file for writing\n",
                path.c_str(), static_cast<long>(length));
-    endRun(1);
+    return Status::failure();
   }
   int64_t copied = 0;
   while (copied < length) {
@@ -73,14 +73,15 @@ void writeEntryData(FILE* stream, const std::string& outPath, const std::string&
       logError("[ExtractArchiveFile] The archive ends after %" PRId64 " of the %" PRId64 " bytes of %s%s; "
                "nothing more is extracted\n",
                copied, length, path.c_str(), unreadable ? " (read error)" : "");
-      endRun(1);
+      return Status::failure();
     }
-    if (std::fwrite(archive_buffer, 1, got, out.get()) != got) abandonFile(out, outPath);
+    if (std::fwrite(archive_buffer, 1, got, out.get()) != got) return abandonFile(out, outPath);
     copied += static_cast<int64_t>(got);
   }
-  if (std::fflush(out.get()) != 0) abandonFile(out, outPath);
-  if (std::fclose(out.release()) != 0) abandonFile(out, outPath);
+  if (std::fflush(out.get()) != 0) return abandonFile(out, outPath);
+  if (std::fclose(out.release()) != 0) return abandonFile(out, outPath);
   logChmodR755(outPath);
+  return Status::success();
 }
 
 }  // namespace velmoran

@@ -7,8 +7,7 @@
 #include "archive/entry_output.h"
 #include "archive/signature_check.h"
 #include "archive/stages.h"
-#include "install/fileops.h"
-#include "util/exit.h"
+#include "platform/fileops.h"
 #include "util/file.h"
 #include "util/log.h"
 #include "util/paths.h"
@@ -20,17 +19,17 @@ bool endsWith(const std::string& text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-void refuseUnsafePath(const std::string& path) {
-  if (!isUnsafeEntryPath(path)) return;
+Status refuseUnsafePath(const std::string& path) {
+  if (!isUnsafeEntryPath(path)) return Status::success();
   logError("[ExtractArchiveFile] Refusing the entry %s: its path leads outside the destination\n", path.c_str());
-  endRun(1);
+  return Status::failure();
 }
 
 // A header cut short by the end of the input (or a read error): reading on
 // would skip or misplace the entry. A read error (an LZMA stream that cannot
 // be decoded, which has logged why) is named as such, not as an end.
-void refuseCutHeader(bool cut, const std::string& path, FILE* stream) {
-  if (!cut) return;
+Status refuseCutHeader(bool cut, const std::string& path, FILE* stream) {
+  if (!cut) return Status::success();
   if (std::ferror(stream) != 0 && path.empty()) {
     logError("[ExtractArchiveFile] The archive could not be read on where its next entry starts; nothing more is "
              "extracted\n");
@@ -42,14 +41,99 @@ void refuseCutHeader(bool cut, const std::string& path, FILE* stream) {
     logError("[ExtractArchiveFile] The archive ends inside the header of the entry %s; nothing more is extracted\n",
              path.c_str());
   }
-  endRun(1);
+  return Status::failure();
+}
+
+// Where an entry goes, once its header is known to be whole and safe.
+struct EntryTarget {
+  std::string path;       // the entry's own path, native separators
+  std::string finalPath;  // below the destination
+  std::string outPath;    // what is written: finalPath, or finalPath.p2 for a pack200 entry
+};
+
+Result<EntryTarget> targetOf(const EntryHeader& entry, const std::string& destination, FILE* stream) {
+  EntryTarget t;
+  t.path = entry.path;
+  toNativePath(t.path);
+  logMessage("[ExtractArchiveFile] Extracting %s (::%ld)\n", t.path.c_str(), entry.type);
+  if (const Status whole = refuseCutHeader(entry.cut == CutField::kTypeOrPath, t.path, stream); !whole.ok()) {
+    return whole;
+  }
+  if (const Status safe = refuseUnsafePath(t.path); !safe.ok()) return safe;
+  t.finalPath = setPath(destination, t.path);
+  t.outPath = entry.type == kEntryPack200 ? t.finalPath + ".p2" : t.finalPath;
+  if (!pathFits(t.outPath)) return Status::failure();
+  if (const Status made = createParentFolders(destination, t.path); !made.ok()) return made;
+  return t;
+}
+
+// A tail entry that is an LZMA-compressed archive: decoded and extracted in
+// one pass, so neither the compressed nor the decompressed archive is left
+// in the destination.
+Status extractCompressedEntry(const EntryTarget& t, const std::optional<std::string>& unpack200,
+                              const std::string& destination, FILE* stream, int64_t length,
+                              SignatureState& signature, const rsa_key* key) {
+  const std::string archivePath = t.outPath.substr(0, t.outPath.size() - 3);
+  std::remove(t.outPath.c_str());
+  std::remove(archivePath.c_str());
+  logMessage("\t[ExtractArchiveFile] Extracting to %s\n", t.outPath.c_str());
+  logMessage("\t[ExtractArchiveFile] Requires un-LZMA\n");
+  logMessage("\t[ExtractArchiveFile] Created outpath %s and spawning\n", archivePath.c_str());
+  logMessage("\t[ExtractArchiveFile] Finished decompressing\n");
+  logMessage("\t[ExtractArchiveFile] Starting un-p2Archiving\n");
+  const Result<bool> accepted =
+      extractCompressedArchive(unpack200, archivePath, destination, stream, length, key, signature.packed);
+  if (!accepted.ok()) return accepted.status();
+  if (!*accepted) signature.nestedRejected = true;
+  logMessage("\t[ExtractArchiveFile] Finished un-archiving\n");
+  return Status::success();
+}
+
+// A tail entry written as a file: one ending in ".l2" is decompressed, and
+// then one ending in ".p2" is extracted as an archive.
+Status runTailStages(std::string outPath, const std::optional<std::string>& unpack200,
+                     const std::string& destination, SignatureState& signature, const rsa_key* key) {
+  if (outPath.size() <= 3) {
+    logMessage("\t[ExtractArchiveFile] Path to file too short to check for LZMA\n");
+    return Status::success();
+  }
+  if (endsWith(outPath, ".l2")) {
+    logMessage("\t[ExtractArchiveFile] Requires un-LZMA\n");
+    const std::string decompressed = outPath.substr(0, outPath.size() - 3);
+    logMessage("\t[ExtractArchiveFile] Created outpath %s and spawning\n", decompressed.c_str());
+    if (const Status done = decompressFile(outPath, decompressed); !done.ok()) return done;
+    outPath = decompressed;
+    logMessage("\t[ExtractArchiveFile] Finished decompressing\n");
+  }
+  if (endsWith(outPath, ".p2")) {
+    logMessage("\t[ExtractArchiveFile] Starting un-p2Archiving\n");
+    const Result<bool> accepted = extractArchive(unpack200, outPath, destination, key, &signature.packed);
+    if (!accepted.ok()) return accepted.status();
+    if (!*accepted) signature.nestedRejected = true;
+    logMessage("\t[ExtractArchiveFile] Finished un-archiving\n");
+  }
+  return Status::success();
+}
+
+// The signature block ends the entries: what it says is noted.
+EntryStep noteSignatureBlock(const EntryHeader& entry, const std::string& path, SignatureState& signature) {
+  logMessage("[ExtractArchiveFile] Found signature block %s\n", path.c_str() + kSpecialBlockPrefix.size());
+  signature.signedLength = entry.signature->signedLength;
+  signature.signature = entry.signature->hex;
+  signature.blockOffset = entry.offset;
+  return EntryStep::Stop;
 }
 
 }  // namespace
 
-void unpackWaitingEntries(const std::optional<std::string>& unpack200, std::vector<PackedEntry>& packed) {
-  for (const PackedEntry& entry : packed) unpackPacked(unpack200, entry.packed, entry.finalPath);
+Status unpackWaitingEntries(const std::optional<std::string>& unpack200, std::vector<PackedEntry>& packed) {
+  for (const PackedEntry& entry : packed) {
+    if (const Status unpacked = unpackPacked(unpack200, entry.packed, entry.finalPath); !unpacked.ok()) {
+      return unpacked;
+    }
+  }
   packed.clear();
+  return Status::success();
 }
 
 bool skipArchiveEntry(FILE* stream) {
@@ -60,17 +144,19 @@ bool skipArchiveEntry(FILE* stream) {
   return fseeko(stream, static_cast<off_t>(entry.length - 1), SEEK_CUR) == 0 && std::getc(stream) != EOF;
 }
 
-bool extractArchive(const std::optional<std::string>& unpack200, const std::string& archivePath,
-                    const std::string& destination, const rsa_key* key, std::vector<PackedEntry>* outer) {
+Result<bool> extractArchive(const std::optional<std::string>& unpack200, const std::string& archivePath,
+                            const std::string& destination, const rsa_key* key, std::vector<PackedEntry>* outer) {
   logMessage("[ExtractArchive] Extracting archive %s into %s\n", archivePath.c_str(), destination.c_str());
   SignatureState state;
   {
     FilePtr in = openForReading(archivePath);
     if (!in) {
       logMessage("[ExtractArchive] Failed to extract archive - couldn't open file %s\n", archivePath.c_str());
-      endRun(1);
+      return Status::failure();
     }
-    extractEntries(unpack200, destination, in.get(), state, key);
+    if (const Status extracted = extractEntries(unpack200, destination, in.get(), state, key); !extracted.ok()) {
+      return extracted;
+    }
     logMessage("[ExtractArchive] Done extracting archive.\n");
   }
   bool accepted = true;
@@ -83,116 +169,81 @@ bool extractArchive(const std::optional<std::string>& unpack200, const std::stri
   if (!accepted) return false;
   if (outer != nullptr) {
     outer->insert(outer->end(), state.packed.begin(), state.packed.end());
-  } else {
-    unpackWaitingEntries(unpack200, state.packed);
+    return true;
   }
+  if (const Status unpacked = unpackWaitingEntries(unpack200, state.packed); !unpacked.ok()) return unpacked;
   return true;
 }
 
-void extractEntries(const std::optional<std::string>& unpack200, const std::string& destination, FILE* stream,
-                    SignatureState& signature, const rsa_key* key) {
-  while (extractArchiveFileCheckSignature(std::nullopt, unpack200, destination, stream, signature, key) == 0) {
+Status extractEntries(const std::optional<std::string>& unpack200, const std::string& destination, FILE* stream,
+                      SignatureState& signature, const rsa_key* key) {
+  for (;;) {
+    const Result<EntryStep> step =
+        extractArchiveFileCheckSignature(std::nullopt, unpack200, destination, stream, signature, key);
+    if (!step.ok()) return step.status();
+    if (*step == EntryStep::Stop) return Status::success();
   }
 }
 
-int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
-                                     const std::optional<std::string>& unpack200, const std::string& destination,
-                                     FILE* stream, SignatureState& signature, const rsa_key* key) {
-  if (signature.signedLength != -1) return -1;
+Result<EntryStep> extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
+                                                   const std::optional<std::string>& unpack200,
+                                                   const std::string& destination, FILE* stream,
+                                                   SignatureState& signature, const rsa_key* key) {
+  if (signature.signedLength != -1) return EntryStep::Stop;
   const EntryHeader entry = readEntryHeader(stream);
   if (entry.end) {
-    refuseCutHeader(entry.cut != CutField::kNone, "", stream);
-    return -1;
+    if (const Status whole = refuseCutHeader(entry.cut != CutField::kNone, "", stream); !whole.ok()) return whole;
+    return EntryStep::Stop;
   }
-  std::string path = entry.path;
-  toNativePath(path);
-  logMessage("[ExtractArchiveFile] Extracting %s (::%ld)\n", path.c_str(), entry.type);
-  refuseCutHeader(entry.cut == CutField::kTypeOrPath, path, stream);
-  refuseUnsafePath(path);
-
-  const std::string finalPath = setPath(destination, path);
-  std::string outPath = entry.type == kEntryPack200 ? setPath(finalPath + ".p2") : finalPath;
-  createParentFolders(destination, path);
+  const Result<EntryTarget> target = targetOf(entry, destination, stream);
+  if (!target.ok()) return target.status();
+  const EntryTarget& t = *target;
 
   if (entry.isFolder()) {
-    dropLink(outPath);
-    makeDir(outPath);
-    logMessage("\t[ExtractArchiveFile] Created folder %s\n", outPath.c_str());
-    return 0;
+    if (const Status dropped = dropLink(t.outPath); !dropped.ok()) return dropped;
+    makeDir(t.outPath);
+    logMessage("\t[ExtractArchiveFile] Created folder %s\n", t.outPath.c_str());
+    return EntryStep::Next;
   }
-  refuseCutHeader(entry.cut == CutField::kLength, path, stream);
+  if (const Status whole = refuseCutHeader(entry.cut == CutField::kLength, t.path, stream); !whole.ok()) return whole;
   if (entry.length == 0) {
-    std::printf("[ExtractArchiveFile] Skipping empty file");
-    std::fflush(stdout);
-    return 0;
+    logConsole("[ExtractArchiveFile] Skipping empty file");
+    return EntryStep::Next;
   }
   if (entry.isSpecialBlock()) {
-    logMessage("[ExtractArchiveFile] Found special block %s\n", path.c_str());
-    if (entry.signature) {
-      logMessage("[ExtractArchiveFile] Found signature block %s\n", path.c_str() + kSpecialBlockPrefix.size());
-      signature.signedLength = entry.signature->signedLength;
-      signature.signature = entry.signature->hex;
-      signature.blockOffset = entry.offset;
-      return -1;
-    }
+    logMessage("[ExtractArchiveFile] Found special block %s\n", t.path.c_str());
+    if (entry.signature) return noteSignatureBlock(entry, t.path, signature);
   }
   if (entry.length < 0) {
-    logError("[ExtractArchiveFile] The entry %s has a negative length (%" PRId64 ")\n", path.c_str(), entry.length);
-    endRun(1);
+    logError("[ExtractArchiveFile] The entry %s has a negative length (%" PRId64 ")\n", t.path.c_str(), entry.length);
+    return Status::failure();
   }
-
-  if (lzma && entry.type != kEntryPack200 && endsWith(outPath, ".p2.l2")) {
-    // Decoded and extracted in one pass; neither the compressed nor the
-    // decompressed archive is left in the destination.
-    const std::string archivePath = outPath.substr(0, outPath.size() - 3);
-    std::remove(outPath.c_str());
-    std::remove(archivePath.c_str());
-    logMessage("\t[ExtractArchiveFile] Extracting to %s\n", outPath.c_str());
-    logMessage("\t[ExtractArchiveFile] Requires un-LZMA\n");
-    logMessage("\t[ExtractArchiveFile] Created outpath %s and spawning\n", archivePath.c_str());
-    logMessage("\t[ExtractArchiveFile] Finished decompressing\n");
-    logMessage("\t[ExtractArchiveFile] Starting un-p2Archiving\n");
-    if (!extractCompressedArchive(unpack200, archivePath, destination, stream, entry.length, key, signature.packed)) {
-      signature.nestedRejected = true;
-    }
-    logMessage("\t[ExtractArchiveFile] Finished un-archiving\n");
-    return 0;
+  if (lzma && entry.type != kEntryPack200 && endsWith(t.outPath, ".p2.l2")) {
+    const Status extracted = extractCompressedEntry(t, unpack200, destination, stream, entry.length, signature, key);
+    if (!extracted.ok()) return extracted;
+    return EntryStep::Next;
   }
-
-  writeEntryData(stream, outPath, path, entry.length);
+  if (const Status written = writeEntryData(stream, t.outPath, t.path, entry.length); !written.ok()) return written;
   if (entry.type == kEntryPack200) {
-    signature.packed.push_back({outPath, finalPath});
-    return 0;
+    signature.packed.push_back({t.outPath, t.finalPath});
+    return EntryStep::Next;
   }
-  if (!lzma) return 0;
-  if (outPath.size() <= 3) {
-    logMessage("\t[ExtractArchiveFile] Path to file too short to check for LZMA\n");
-    return 0;
+  if (!lzma) return EntryStep::Next;
+  if (const Status staged = runTailStages(t.outPath, unpack200, destination, signature, key); !staged.ok()) {
+    return staged;
   }
-  if (endsWith(outPath, ".l2")) {
-    logMessage("\t[ExtractArchiveFile] Requires un-LZMA\n");
-    const std::string decompressed = outPath.substr(0, outPath.size() - 3);
-    logMessage("\t[ExtractArchiveFile] Created outpath %s and spawning\n", decompressed.c_str());
-    decompressFile(outPath, decompressed);
-    outPath = decompressed;
-    logMessage("\t[ExtractArchiveFile] Finished decompressing\n");
-  }
-  if (endsWith(outPath, ".p2")) {
-    logMessage("\t[ExtractArchiveFile] Starting un-p2Archiving\n");
-    if (!extractArchive(unpack200, outPath, destination, key, &signature.packed)) signature.nestedRejected = true;
-    logMessage("\t[ExtractArchiveFile] Finished un-archiving\n");
-  }
-  return 0;
+  return EntryStep::Next;
 }
 
-bool extractArchiveFileIgnoreSignature(const std::optional<std::string>& lzma,
-                                       const std::optional<std::string>& unpack200, const std::string& destination,
-                                       FILE* stream, const rsa_key* key) {
+Result<bool> extractArchiveFileIgnoreSignature(const std::optional<std::string>& lzma,
+                                               const std::optional<std::string>& unpack200,
+                                               const std::string& destination, FILE* stream, const rsa_key* key) {
   // The wrapper tail holds no signature block; one found here is read past.
   SignatureState own;
-  extractArchiveFileCheckSignature(lzma, unpack200, destination, stream, own, key);
+  const Result<EntryStep> step = extractArchiveFileCheckSignature(lzma, unpack200, destination, stream, own, key);
+  if (!step.ok()) return step.status();
   if (own.nestedRejected) return false;
-  unpackWaitingEntries(unpack200, own.packed);
+  if (const Status unpacked = unpackWaitingEntries(unpack200, own.packed); !unpacked.ok()) return unpacked;
   return true;
 }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "util/status.h"
+
 namespace velmoran {
 
 // A pack200 entry written, and the file unpack200 makes of it.
@@ -32,7 +34,7 @@ struct SignatureState {
 };
 
 // Runs unpack200 on the entries that waited for their archive's decision.
-void unpackWaitingEntries(const std::optional<std::string>& unpack200, std::vector<PackedEntry>& packed);
+Status unpackWaitingEntries(const std::optional<std::string>& unpack200, std::vector<PackedEntry>& packed);
 
 // Extracts the archive file into destination, checks its signature if it is
 // signed, and removes the archive file. True when the archive is accepted:
@@ -40,23 +42,28 @@ void unpackWaitingEntries(const std::optional<std::string>& unpack200, std::vect
 // the destination emptied. A signed archive with no key is rejected. The
 // pack200 entries of an accepted archive are unpacked at the end, or, for an
 // archive inside another one, handed to the outer one's decision (outer).
-bool extractArchive(const std::optional<std::string>& unpack200, const std::string& archivePath,
-                    const std::string& destination, const rsa_key* key,
-                    std::vector<PackedEntry>* outer = nullptr);
+Result<bool> extractArchive(const std::optional<std::string>& unpack200, const std::string& archivePath,
+                            const std::string& destination, const rsa_key* key,
+                            std::vector<PackedEntry>* outer = nullptr);
 
-// Processes one entry of the stream. 0: read on; -1: stop (end of the entries,
-// the signature block was read, or one had been read already). With an LZMA
-// decompressor path (entries of the wrapper tail), a written name ending in
-// ".l2" is decompressed and one ending in ".p2" is extracted as an archive.
-// Unsafe paths, entries cut short and failed writes end the run with status 1.
-int extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
-                                     const std::optional<std::string>& unpack200, const std::string& destination,
-                                     FILE* stream, SignatureState& signature, const rsa_key* key);
+// After one entry: read on, or stop (the end of the entries, the signature
+// block read, or one read already).
+enum class EntryStep { Next, Stop };
+
+// Processes one entry of the stream. With an LZMA decompressor path (entries
+// of the wrapper tail), a written name ending in ".l2" is decompressed and
+// one ending in ".p2" is extracted as an archive. Unsafe paths, entries cut
+// short and failed writes are failures (status 1); a pack200 stage that
+// makes nothing, 101.
+Result<EntryStep> extractArchiveFileCheckSignature(const std::optional<std::string>& lzma,
+                                                   const std::optional<std::string>& unpack200,
+                                                   const std::string& destination, FILE* stream,
+                                                   SignatureState& signature, const rsa_key* key);
 
 // Extracts entries with extractArchiveFileCheckSignature (no LZMA stage)
 // until it says stop.
-void extractEntries(const std::optional<std::string>& unpack200, const std::string& destination, FILE* stream,
-                    SignatureState& signature, const rsa_key* key);
+Status extractEntries(const std::optional<std::string>& unpack200, const std::string& destination, FILE* stream,
+                      SignatureState& signature, const rsa_key* key);
 
 // Reads past the next entry without extracting anything of it; false when
 // its header or data is cut short.
@@ -64,8 +71,8 @@ bool skipArchiveEntry(FILE* stream);
 
 // One entry of the wrapper tail. False when it held an archive whose
 // signature check failed (its destination is then emptied).
-bool extractArchiveFileIgnoreSignature(const std::optional<std::string>& lzma,
-                                       const std::optional<std::string>& unpack200, const std::string& destination,
-                                       FILE* stream, const rsa_key* key);
+Result<bool> extractArchiveFileIgnoreSignature(const std::optional<std::string>& lzma,
+                                               const std::optional<std::string>& unpack200,
+                                               const std::string& destination, FILE* stream, const rsa_key* key);
 
 }  // namespace velmoran

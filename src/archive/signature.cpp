@@ -10,6 +10,8 @@
 
 #include "archive/keccak.h"
 
+#include "util/log.h"
+
 namespace velmoran {
 namespace {
 
@@ -65,7 +67,7 @@ const ltc_hash_descriptor mixed_desc = {
 
 bool initHash(hash_state& md) {
   if (!registerDescriptors()) {
-    std::fputs("WARNING: Error registering mixed hash", stdout);
+    logConsole("WARNING: Error registering mixed hash");
     std::fflush(stdout);
     return false;
   }
@@ -102,7 +104,7 @@ RsaKeyPtr loadDEREncodedPublicKey(const unsigned char* der, int count) {
   if (count <= 0 || der == nullptr || rsa_import(der, static_cast<unsigned long>(count), key) != CRYPT_OK) {
     // rsa_import releases what it allocated on failure.
     delete key;
-    std::fputs("ERROR - unable to import public key.\n", stdout);
+    logConsole("ERROR - unable to import public key.\n");
     std::fflush(stdout);
     return nullptr;
   }
@@ -122,7 +124,7 @@ bool verifySignature(const unsigned char* sig, int count, const unsigned char* d
                                            LTC_PKCS_1_PSS, mixedIndex(), kSaltLength, &result,
                                            const_cast<rsa_key*>(key));
   if (err != CRYPT_OK) {
-    std::fputs("ERROR - signature verification failed.\n", stdout);
+    logConsole("ERROR - signature verification failed.\n");
     std::fflush(stdout);
     return false;
   }

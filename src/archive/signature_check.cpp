@@ -10,9 +10,8 @@
 
 #include "archive/container.h"
 #include "archive/lzma_stream.h"
-#include "install/fileops.h"
+#include "platform/fileops.h"
 #include "util/encoding.h"
-#include "util/exit.h"
 #include "util/log.h"
 
 namespace velmoran {
@@ -23,11 +22,11 @@ constexpr const char* kStars = "************************************************
 
 }  // namespace
 
-std::string SignedFile::signatureToCheck(const SignatureState& state) {
+std::optional<std::string> SignedFile::signatureToCheck(const SignatureState& state) {
   file_ = openForReading(path_);
   if (!file_) {
     logMessage("[ExtractArchive] Failed to extract archive - couldn't open file %s\n", path_.c_str());
-    endRun(1);
+    return std::nullopt;
   }
   FILE* in = file_.get();
   fseeko(in, static_cast<off_t>(state.signedLength), SEEK_SET);
@@ -66,7 +65,8 @@ std::optional<Digest> SignedStream::digest(int64_t signedLength) { return stream
 namespace {
 
 bool signatureHolds(const SignatureState& state, SignedBytes& bytes, const rsa_key* key) {
-  const std::string text = bytes.signatureToCheck(state);
+  const std::optional<std::string> text = bytes.signatureToCheck(state);
+  if (!text) return false;
   if (state.signedLength != state.blockOffset) {
     // Bytes between the signed range and the block would be extracted unsigned.
     logMessage("[ExtractArchive] Archive INVALID.  The signature covers %" PRId64
@@ -78,8 +78,8 @@ bool signatureHolds(const SignatureState& state, SignedBytes& bytes, const rsa_k
     logMessage("[ExtractArchive] No public key to check the signature with.\n");
     return false;
   }
-  std::vector<unsigned char> signature(text.size() / 2 + 2);
-  const int count = hexToBytes(signature.data(), static_cast<int>(signature.size()), text.c_str());
+  std::vector<unsigned char> signature(text->size() / 2 + 2);
+  const int count = hexToBytes(signature.data(), static_cast<int>(signature.size()), text->c_str());
   logMessage("[ExtractArchive] Produced a signature of length %d\n", count);
   logMessage("[ExtractArchive] Starting hash...\n");
   logMessage("[ExtractArchive] Seeking to start of data...\n");

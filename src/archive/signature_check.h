@@ -21,8 +21,9 @@ class LzmaEntryStream;
 class SignedBytes {
  public:
   virtual ~SignedBytes() = default;
-  // The signature text to check against the digest.
-  virtual std::string signatureToCheck(const SignatureState& state) = 0;
+  // The signature text to check against the digest; none when the bytes
+  // cannot be read again (the archive is then refused).
+  virtual std::optional<std::string> signatureToCheck(const SignatureState& state) = 0;
   virtual bool rewind() = 0;
   virtual std::optional<Digest> digest(int64_t signedLength) = 0;
 };
@@ -32,7 +33,7 @@ class SignedBytes {
 class SignedFile : public SignedBytes {
  public:
   explicit SignedFile(const std::string& path) : path_(path) {}
-  std::string signatureToCheck(const SignatureState& state) override;
+  std::optional<std::string> signatureToCheck(const SignatureState& state) override;
   bool rewind() override;
   std::optional<Digest> digest(int64_t signedLength) override;
 
@@ -45,7 +46,9 @@ class SignedFile : public SignedBytes {
 class SignedStream : public SignedBytes {
  public:
   explicit SignedStream(LzmaEntryStream& stream) : stream_(stream) {}
-  std::string signatureToCheck(const SignatureState& state) override { return state.signature.value_or(""); }
+  std::optional<std::string> signatureToCheck(const SignatureState& state) override {
+    return state.signature.value_or("");
+  }
   bool rewind() override { return true; }
   std::optional<Digest> digest(int64_t signedLength) override;
 

@@ -8,9 +8,8 @@
 #include "archive/lzma.h"
 #include "archive/lzma_stream.h"
 #include "archive/signature_check.h"
-#include "install/fileops.h"
-#include "launch/spawner.h"
-#include "util/exit.h"
+#include "platform/fileops.h"
+#include "platform/spawner.h"
 #include "util/file.h"
 #include "util/log.h"
 
@@ -18,8 +17,8 @@ namespace velmoran {
 
 // A stale finalPath is removed first, so only what unpack200 writes now can
 // pass the check.
-void unpackPacked(const std::optional<std::string>& unpack200, const std::string& packed,
-                  const std::string& finalPath) {
+Status unpackPacked(const std::optional<std::string>& unpack200, const std::string& packed,
+                    const std::string& finalPath) {
   std::remove(finalPath.c_str());
   int result = -1;
   if (unpack200) {
@@ -35,16 +34,17 @@ void unpackPacked(const std::optional<std::string>& unpack200, const std::string
   if (result != 0 || !doesFileExist(finalPath)) {
     if (result > 0) std::remove(finalPath.c_str());
     logMessage("\t[ExtractArchiveFile] ERROR: unpack200 (%s) does not exist!\n", finalPath.c_str());
-    endRun(101);
+    return Status::failure(kExitUnpack200Failed);
   }
   std::remove(packed.c_str());
+  return Status::success();
 }
 
-void decompressFile(const std::string& compressed, const std::string& decompressed) {
+Status decompressFile(const std::string& compressed, const std::string& decompressed) {
   std::optional<std::string> error;
   {
     FilePtr in = openForReading(compressed);
-    dropLink(decompressed);
+    if (const Status dropped = dropLink(decompressed); !dropped.ok()) return dropped;
     FilePtr out = in ? openForWriting(decompressed, kExtractedFileMode, false) : nullptr;
     if (!in || !out) {
       error = std::strerror(errno);
@@ -54,26 +54,28 @@ void decompressFile(const std::string& compressed, const std::string& decompress
     }
   }
   std::remove(compressed.c_str());
-  if (!error) return;
+  if (!error) return Status::success();
   std::remove(decompressed.c_str());
   logError("[ExtractArchiveFile] Unable to decompress %s: %s\n", compressed.c_str(), error->c_str());
-  endRun(1);
+  return Status::failure();
 }
 
-bool extractCompressedArchive(const std::optional<std::string>& unpack200, const std::string& archivePath,
-                              const std::string& destination, FILE* stream, int64_t length, const rsa_key* key,
-                              std::vector<PackedEntry>& outer) {
+Result<bool> extractCompressedArchive(const std::optional<std::string>& unpack200, const std::string& archivePath,
+                                      const std::string& destination, FILE* stream, int64_t length, const rsa_key* key,
+                                      std::vector<PackedEntry>& outer) {
   logMessage("[ExtractArchive] Extracting archive %s into %s\n", archivePath.c_str(), destination.c_str());
   LzmaEntryStream decoded(stream, length, key != nullptr);
   if (decoded.stream() == nullptr) {
     logError("[ExtractArchive] Unable to decompress %s: %s\n", archivePath.c_str(), std::strerror(errno));
-    endRun(1);
+    return Status::failure();
   }
   SignatureState state;
-  extractEntries(unpack200, destination, decoded.stream(), state, key);
+  if (const Status extracted = extractEntries(unpack200, destination, decoded.stream(), state, key); !extracted.ok()) {
+    return extracted;
+  }
   if (!decoded.finish()) {
     logError("[ExtractArchive] %s could not be decompressed whole; nothing more is extracted\n", archivePath.c_str());
-    endRun(1);
+    return Status::failure();
   }
   logMessage("[ExtractArchive] Done extracting archive.\n");
   if (state.signature) {

@@ -6,18 +6,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
-#include "install/fileops.h"
-#include "util/exit.h"
+#include "platform/fileops.h"
+#include "format/names.h"
 #include "util/file.h"
 #include "util/log.h"
 #include "util/paths.h"
-#include "util/stop.h"
+#include "platform/stop.h"
 #include "util/strings.h"
 
 namespace velmoran {
@@ -71,13 +72,15 @@ bool sameFile(int a, int b) {
 // A failed run's temporary folders would stay for a day (a full disk the
 // whole time). One renamed into place is no longer at its temporary name and
 // is kept; what stands at that name now must be the very folder this run made.
-void removeOwnTempFolders() {
+void removeOwnTempFoldersAtTheirNames() {
   for (HeldFolder& held : heldTempFolders()) {
     UniqueFd folder(open(held.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder || !sameFile(folder.get(), held.fd.get())) continue;
     if (deleteFolderAt(std::move(folder), held.path, false) == 0) rmdir(held.path.c_str());
   }
 }
+
+std::atomic<bool> mayHoldTemp{false};
 
 void holdTempFolder(const std::string& path) {
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -108,42 +111,26 @@ std::optional<std::string> homeDirectoryOf(uid_t uid) {
 
 }  // namespace
 
-std::optional<std::string> componentNameFault(const std::string& name) {
-  if (name.empty()) return "it is empty";
-  if (name.size() > kMaxPathLength) return format("it is longer than %zu characters", kMaxPathLength);
-  if (name.find_first_of("-/") != std::string::npos) return "it must not contain '-' or '/'";
-  if (name == "." || name == "..") return "it must not be '.' or '..'";
-  if (name == kUpdaterComponent) return std::string("it is the updater's own name, ") + kUpdaterComponent;
-  return std::nullopt;
-}
-
-mode_t installModeFor(const std::string& installType) { return installType == "perm_all" ? 0777 : 0755; }
-
-std::string locateSharedDirectory(const std::string& installType) {
-  if (installType == "perm_all") {
-    logMessage("Permanent install for all users\n");
-    return "/opt";
-  }
-  logMessage(installType == "perm_user" ? "Permanent install for current user\n"
-                                        : "Temporary install\n");
+std::optional<std::string> locateSharedDirectory(InstallType type) {
+  logMessage("%s", installTypeRecord(type));
+  if (installsForAllUsers(type)) return sharedDirectoryOf(type, "");
   const uid_t uid = getuid();
   const std::optional<std::string> home = homeDirectoryOf(uid);
   if (!home) {
     logError("[Extractor] User id %ld has no password database entry, so there is no home "
              "directory to install into\n",
              static_cast<long>(uid));
-    endRun(1);
+    return std::nullopt;
   }
   logMessage("HomeDir is %s\n", home->c_str());
-  // A plain append: a home of "/" gives "//.Velmoran", as it always has.
-  std::string shared = setPath(*home + "/.Velmoran");
+  std::string shared = sharedDirectoryOf(type, *home);
   makeDir(shared);
   return shared;
 }
 
 std::string makeAppFolder(const std::string& master, const std::string& component,
                           const std::string& version) {
-  return setPath(master, "Velmoran-" + component + "-" + version + "-complete");
+  return setPath(master, versionFolderName(component, version));
 }
 
 std::string makeAppTempFolder(const std::string& master, const std::string&, const std::string&) {
@@ -158,10 +145,10 @@ bool isInstalled(const std::string& versionFolder) {
 
 std::optional<std::string> createAppTempFolder(const std::string& master, const std::string&,
                                                const std::string&) {
-  // The cleanup is set before the folder exists, and a stop asked before
-  // that parks the run here: a signal's stop either finds the cleanup set
+  // This run may hold one from before the folder exists, and a stop asked
+  // before that parks the run here: a signal's stop either finds it set
   // or keeps the folder from being made.
-  setFailedRunCleanup(removeOwnTempFolders);
+  mayHoldTemp = true;
   parkIfStopRequested();
   const long seconds = static_cast<long>(std::time(nullptr));
   const long count = countFolderEntries(master.c_str());
@@ -178,6 +165,10 @@ std::optional<std::string> createAppTempFolder(const std::string& master, const 
   }
   return std::nullopt;
 }
+
+bool mayHoldTempFolders() { return mayHoldTemp; }
+
+void removeOwnTempFolders() { removeOwnTempFoldersAtTheirNames(); }
 
 void removeStaleTempFolders(const std::string& master) {
   DirPtr dir = openDir(master.c_str());

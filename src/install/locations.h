@@ -8,27 +8,15 @@
 #include <optional>
 #include <string>
 
+#include "format/install_type.h"
+
 namespace velmoran {
 
-// The install mode (util/paths.h) for an install type: 0777 for "perm_all",
-// whose folders all users share; 0755 for the home-based types.
-mode_t installModeFor(const std::string& installType);
-
-// "/opt" for "perm_all"; otherwise the user's home directory (from the password
-// database, not $HOME) followed by "/.Velmoran", created if missing. Ends the run
-// with status 1 when the user has no password-database entry.
-std::string locateSharedDirectory(const std::string& installType);
-
-// The updater's component name: its version folders are Velmoran-Velmoran-*.
-inline constexpr const char* kUpdaterComponent = "Velmoran";
-
-// Why name cannot be the component name of the application or the JRE, or
-// none when it can. Version folder names are split at "-" and lie in the
-// master folder, so a name must be a single field of a single folder name
-// that is not the updater's: not empty, no "-" or "/", not "." or "..", not
-// "Velmoran", at most the path limit long. The builder and the launcher
-// apply the same rule.
-std::optional<std::string> componentNameFault(const std::string& name);
+// The shared directory of the install type: "/opt", or the user's home
+// directory (from the password database, not $HOME) followed by
+// "/.Velmoran", created if missing. None, after a record, when the user has
+// no password-database entry.
+std::optional<std::string> locateSharedDirectory(InstallType type);
 
 // master/Velmoran-<component>-<version>-complete. Creates nothing.
 std::string makeAppFolder(const std::string& master, const std::string& component,
@@ -54,6 +42,13 @@ bool isInstalled(const std::string& versionFolder);
 std::optional<std::string> createAppTempFolder(const std::string& master,
                                                const std::string& component,
                                                const std::string& version);
+
+// True once this run may have made a temporary folder: from just before the
+// first mkdir of one. A stop from another thread (platform/stop.h) reads it.
+bool mayHoldTempFolders();
+// Removes the temporary folders this run made that are still at their
+// temporary names: a failed run's, which no later run would rename.
+void removeOwnTempFolders();
 
 // Removes the temporary folders that killed runs left in master: those older
 // than a day both by the time in their name and by their modification time

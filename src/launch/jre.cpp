@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "install/fileops.h"
-#include "launch/spawner.h"
+#include "platform/fileops.h"
+#include "platform/spawner.h"
 #include "util/file.h"
 #include "util/log.h"
 #include "util/paths.h"
@@ -36,12 +36,12 @@ std::string getJavaExecutable(const std::string& jreFolder) {
 }
 
 std::string getUnpack200Executable(const std::string& jreFolder) {
-  std::printf("[Locating UP200] %s\n", jreFolder.c_str());
+  logConsole("[Locating UP200] %s\n", jreFolder.c_str());
   const std::string bin = setPath(jreFolder, "bin");
-  std::printf("[Locating UP200] %s\n", bin.c_str());
+  logConsole("[Locating UP200] %s\n", bin.c_str());
   const std::string unpack200 = setPath(bin, "unpack200");
   if (setFileMode(unpack200, installMode()) != 0) logError("Error setting unpack200 to executable!\n");
-  std::printf("[Locating UP200] Result is %s\n", unpack200.c_str());
+  logConsole("[Locating UP200] Result is %s\n", unpack200.c_str());
   return unpack200;
 }
 

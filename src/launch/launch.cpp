@@ -7,12 +7,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "install/fileops.h"
+#include "platform/fileops.h"
 #include "install/locations.h"
-#include "launch/launch_file.h"
-#include "launch/spawner.h"
+#include "format/launch_file.h"
+#include "platform/spawner.h"
 #include "util/clock.h"
-#include "util/exit.h"
 #include "util/file.h"
 #include "util/log.h"
 #include "util/paths.h"
@@ -33,18 +32,18 @@ struct Executable {
   std::optional<std::string> lsoPath;  // App only
 };
 
-Executable chooseAppBinary(const std::string& masterFolder, const std::string& jreName,
-                           const std::string& appName) {
+Result<Executable> chooseAppBinary(const std::string& masterFolder, const std::string& jreName,
+                                   const std::string& appName) {
   const std::optional<std::string> latest = pickAndAllocLatestFromMaster(masterFolder, jreName);
   if (!latest) {
     logError("No private JRE available!\n");
-    endRun(1);
+    return Status::failure();
   }
   logMessage("[Extractor] Using private JRE %s\n", latest->c_str());
   // The app binary is written next to java: a name that could leave bin is refused.
   if (!isAppBinaryName(appName)) {
     logError("App Name '%s' of the launch file is not a file name\n", appName.c_str());
-    endRun(1);
+    return Status::failure();
   }
   Executable exe;
   exe.jreFolder = setPath(masterFolder, *latest);
@@ -78,7 +77,7 @@ FilePtr openLsoFile(const std::string& path) {
     logMessage("[Extractor] LSO file does exist. Retrying (%d)...", retry);
     file = openForReading(path);
     if (file) break;
-    millisleep(kLsoRetryPauseMs);
+    pauseBeforeRetry(kLsoRetryPauseMs);
   }
   return file;
 }
@@ -149,97 +148,115 @@ int startAndWait(const std::vector<std::string>& argv) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The launch file of the version folder, read whole: the records that follow
+// come in the order of its fields.
+Result<LaunchFileReading> readLaunchFileIn(const std::string& appDir) {
+  const std::string launchPath = launchFilePath(appDir);
+  FilePtr launchFile = openForReading(launchPath);
+  if (!launchFile) {
+    logError("Unable to open launch file %s\n", launchPath.c_str());
+    return Status::failure();
+  }
+  return readLaunchFile(launchFile.get());
+}
+
+// The launch's properties: a copy of the request's, so that what one launch
+// adds does not reach the next one.
+PropertiesBlock launchPropertiesOf(const LaunchRequest& request, const std::string& appDir, const std::string& jre) {
+  logMessage("[Extractor] Creating launch properties\n");
+  PropertiesBlock launchProperties = request.properties;
+  addStaticProperty(launchProperties, "update_url", request.staticUpdateUrl);
+  if (request.staticUpdateUrl == "D" && request.dynamicUpdateUrl) {
+    addDynamicProperty(launchProperties, "update_url", *request.dynamicUpdateUrl);
+  }
+  addStaticProperty(launchProperties, "app_dir", appDir);
+  addStaticProperty(launchProperties, "jre_name", jre);
+  addStaticProperty(launchProperties, "launched_from_dynprops", request.absoluteLauncherPath);
+  return launchProperties;
+}
+
+void logArguments(const std::vector<std::string>& argv) {
+  logMessage("[Extractor] Executable: %s\n", argv[0].c_str());
+  for (std::size_t i = 0; i < argv.size(); ++i) {
+    logMessage("[Extractor] Argument %d: %s\n", static_cast<int>(i), argv[i].c_str());
+  }
+}
+
+// The fields after the extra arguments: the compatibility class is the only
+// one used; the counts of the others are checked against the file.
+void logLaterFields(const LaunchFileReading& reading) {
+  const LaunchFile& lf = reading.file;
+  if (lf.version >= kVersionWithCompatibilityClass) {
+    logMessage("[Extractor] Read JRE compatibility class %s\n", lf.compatibilityClass.c_str());
+  }
+  if (lf.version >= kVersionWithAppJvmOptions) {
+    logCountCutShort(kLaunchAppJvmOptionCountLabel, reading.counts.appJvmOptions, lf.appJvmOptions.size());
+  }
+}
+
+// The java command line up to the class path: the executable and the heap sizes.
+std::vector<std::string> commandLineStart(const Executable& exe, const LaunchFile& lf) {
+  std::vector<std::string> argv{exe.path};
+  if (lf.jvmMem > 0) argv.push_back(format("-Xmx%" PRId64 "m", lf.jvmMem));
+  if (lf.jvmStack > 0) argv.push_back(format("-Xms%" PRId64 "m", lf.jvmStack));
+  return argv;
+}
+
 }  // namespace
 
-int launchFromLaunchFile(const std::string& masterFolder, const PropertiesBlock& properties,
-                         int userArgc, const char* const* userArgv,
-                         const std::string& versionFolder, const std::string& staticUpdateUrl,
-                         const std::optional<std::string>& dynamicUpdateUrl,
-                         const std::string& jre, LaunchClass launchClass,
-                         const std::string& absoluteLauncherPath) {
+Result<int> launchFromLaunchFile(const LaunchRequest& request, const std::string& jre, LaunchClass launchClass) {
   const bool isApp = launchClass == LaunchClass::App;
   logStartSection("Launching");
   logMessage("[Extractor] Launching '%s' from master folder '%s' of class %d using JRE '%s'\n",
-             versionFolder.c_str(), masterFolder.c_str(), static_cast<int>(launchClass),
-             jre.c_str());
-
-  const std::string appDir = setPath(masterFolder, versionFolder);
-  const std::string launchPath = launchFilePath(appDir);
-  LaunchFileReading reading;
-  {
-    FilePtr launchFile = openForReading(launchPath);
-    if (!launchFile) {
-      logError("Unable to open launch file %s\n", launchPath.c_str());
-      endRun(1);
-    }
-    // Read whole now; the records below come in the order of the fields.
-    reading = readLaunchFile(launchFile.get());
-  }
-  const LaunchFile& lf = reading.file;
+             request.versionFolder.c_str(), request.masterFolder.c_str(), static_cast<int>(launchClass), jre.c_str());
+  const std::string appDir = setPath(request.masterFolder, request.versionFolder);
+  const Result<LaunchFileReading> reading = readLaunchFileIn(appDir);
+  if (!reading.ok()) return reading.status();
+  const LaunchFile& lf = reading->file;
 
   Executable exe;
   if (isApp) {
-    exe = chooseAppBinary(masterFolder, jre, lf.appName);
+    const Result<Executable> chosen = chooseAppBinary(request.masterFolder, jre, lf.appName);
+    if (!chosen.ok()) return chosen.status();
+    exe = *chosen;
   } else {
     exe.path = jre;
     logMessage("[Extractor] Checking for existing system JRE %s\n", jre.c_str());
   }
 
-  std::vector<std::string> argv{exe.path};
-  if (lf.jvmMem > 0) argv.push_back(format("-Xmx%" PRId64 "m", lf.jvmMem));
-  if (lf.jvmStack > 0) argv.push_back(format("-Xms%" PRId64 "m", lf.jvmStack));
+  std::vector<std::string> argv = commandLineStart(exe, lf);
   argv.push_back("-cp");
   logMessage("[Extractor] Building classpath\n");
-  logCountCutShort(kLaunchClasspathCountLabel, reading.counts.classpath, lf.classpath.size());
+  logCountCutShort(kLaunchClasspathCountLabel, reading->counts.classpath, lf.classpath.size());
   argv.push_back(buildClasspath(appDir, lf.classpath));
-
-  logMessage("[Extractor] Creating launch properties\n");
-  // A copy: what one launch adds must not reach the next one.
-  PropertiesBlock launchProperties = properties;
-  addStaticProperty(launchProperties, "update_url", staticUpdateUrl);
-  if (staticUpdateUrl == "D" && dynamicUpdateUrl) {
-    addDynamicProperty(launchProperties, "update_url", *dynamicUpdateUrl);
-  }
-  addStaticProperty(launchProperties, "app_dir", appDir);
-  addStaticProperty(launchProperties, "jre_name", jre);
-  addStaticProperty(launchProperties, "launched_from_dynprops", absoluteLauncherPath);
+  PropertiesBlock launchProperties = launchPropertiesOf(request, appDir, jre);
   addLsoOptions(exe.lsoPath, launchProperties, argv);
 
   const std::size_t mainClassSlot = argv.size();
   argv.emplace_back();
-  argv.push_back(writeLaunchPropertiesFile(launchProperties, appDir));
+  const Result<std::string> propertiesFile = writeLaunchPropertiesFile(launchProperties, appDir);
+  if (!propertiesFile.ok()) return propertiesFile.status();
+  argv.push_back(*propertiesFile);
 
-  logMessage("[Extractor] Reading %ld extra args\n", static_cast<long>(reading.counts.extraArgs));
-  logCountCutShort(kLaunchExtraArgsCountLabel, reading.counts.extraArgs, lf.extraArgs.size());
+  logMessage("[Extractor] Reading %ld extra args\n", static_cast<long>(reading->counts.extraArgs));
+  logCountCutShort(kLaunchExtraArgsCountLabel, reading->counts.extraArgs, lf.extraArgs.size());
   argv.insert(argv.end(), lf.extraArgs.begin(), lf.extraArgs.end());
-  if (lf.version >= kVersionWithCompatibilityClass) {
-    logMessage("[Extractor] Read JRE compatibility class %s\n", lf.compatibilityClass.c_str());
-  }
-  if (lf.version >= kVersionWithAppJvmOptions) {
-    logCountCutShort(kLaunchAppJvmOptionCountLabel, reading.counts.appJvmOptions,
-                     lf.appJvmOptions.size());
-  }
+  logLaterFields(*reading);
 
   // Before version 3 a check has no class to run: the vector ends at the
   // empty main class, and nothing from there on reaches java.
   const bool endsAtMainClass = !isApp && lf.version < kVersionWithCompatibilityClass;
   argv[mainClassSlot] = isApp ? lf.mainClass : lf.compatibilityClass;
-
-  logMessage("[Extractor] Appending %d command line args\n", userArgc);
-  for (int i = 0; i < userArgc; ++i) argv.emplace_back(userArgv[i]);
-
-  logMessage("[Extractor] Executable: %s\n", exe.path.c_str());
-  for (std::size_t i = 0; i < argv.size(); ++i) {
-    logMessage("[Extractor] Argument %d: %s\n", static_cast<int>(i), argv[i].c_str());
-  }
+  logMessage("[Extractor] Appending %d command line args\n", static_cast<int>(request.userArgs.size()));
+  argv.insert(argv.end(), request.userArgs.begin(), request.userArgs.end());
+  logArguments(argv);
   if (endsAtMainClass) {
     logMessage("[Extractor] No JRE compatibility class before launch file version %" PRId64
                ": arguments from %d on are not passed\n",
                kVersionWithCompatibilityClass, static_cast<int>(mainClassSlot));
     argv.resize(mainClassSlot);
   }
-  logMessage("[Extractor] This is a newer extractor... launchclass is %d\n",
-             static_cast<int>(launchClass));
+  logMessage("[Extractor] This is a newer extractor... launchclass is %d\n", static_cast<int>(launchClass));
 
   if (isApp) {
     logMessage("[Extractor] JRE folder is %s\n", exe.jreFolder.c_str());
@@ -252,24 +269,16 @@ int launchFromLaunchFile(const std::string& masterFolder, const PropertiesBlock&
   return startAndWait(argv);
 }
 
-int launchApp(const std::string& masterFolder, const PropertiesBlock& properties, int userArgc,
-               const char* const* userArgv, const std::string& versionFolder,
-               const std::string& staticUpdateUrl,
-               const std::optional<std::string>& dynamicUpdateUrl, const std::string& jreName,
-               const std::string& absoluteLauncherPath) {
-  return launchFromLaunchFile(masterFolder, properties, userArgc, userArgv, versionFolder, staticUpdateUrl,
-                              dynamicUpdateUrl, jreName, LaunchClass::App, absoluteLauncherPath);
+Status launchApp(const LaunchRequest& request, const std::string& jreName) {
+  const Result<int> started = launchFromLaunchFile(request, jreName, LaunchClass::App);
+  if (!started.ok()) return started.status();
+  return *started == 0 ? Status::success() : Status::failure();
 }
 
-bool checkAppJreCompatibility(const std::string& masterFolder, const PropertiesBlock& properties,
-                              int userArgc, const char* const* userArgv,
-                              const std::string& versionFolder, const std::string& staticUpdateUrl,
-                              const std::optional<std::string>& dynamicUpdateUrl,
-                              const std::string& java, const std::string& absoluteLauncherPath) {
-  return launchFromLaunchFile(masterFolder, properties, userArgc, userArgv, versionFolder,
-                              staticUpdateUrl, dynamicUpdateUrl, java,
-                              LaunchClass::JreCompatibility,
-                              absoluteLauncherPath) == kJreCompatibleStatus;
+Result<bool> checkAppJreCompatibility(const LaunchRequest& request, const std::string& java) {
+  const Result<int> status = launchFromLaunchFile(request, java, LaunchClass::JreCompatibility);
+  if (!status.ok()) return status.status();
+  return *status == kJreCompatibleStatus;
 }
 
 }  // namespace velmoran

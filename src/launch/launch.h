@@ -3,8 +3,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "launch/properties.h"
+#include "util/status.h"
 
 namespace velmoran {
 
@@ -16,37 +18,37 @@ enum class LaunchClass : int {
 // The status by which a compatibility class accepts the java it runs on.
 constexpr int kJreCompatibleStatus = 72;
 
-// Reads master/versionFolder/VelmoranLaunch, builds the java command line,
-// writes the launch properties file (the incoming block plus the launch's own
-// properties, on a copy) and starts java. The user arguments (argc of them,
-// without the launcher's program name) follow everything else. jre is the JRE
-// name (App) or the path of the java to test (JreCompatibility).
-// App: 0 once the process is started, else the error number of the refused
-// start; the process is not waited for. JreCompatibility: the exit status of
-// the finished process, -1 when it could not be started or ended otherwise.
-// A missing launch file or private JRE ends the run with 1, an unwritable
-// properties file with 99.
-int launchFromLaunchFile(const std::string& masterFolder, const PropertiesBlock& properties,
-                         int userArgc, const char* const* userArgv,
-                         const std::string& versionFolder, const std::string& staticUpdateUrl,
-                         const std::optional<std::string>& dynamicUpdateUrl,
-                         const std::string& jre, LaunchClass launchClass,
-                         const std::string& absoluteLauncherPath);
+// What a launch is given by the run: where the version folder lies, the
+// properties collected so far, and what the launched program learns of the
+// launcher.
+struct LaunchRequest {
+  std::string masterFolder;
+  std::string versionFolder;  // the name of the version folder in the master folder
+  PropertiesBlock properties;
+  std::vector<std::string> userArgs;  // the launcher's own arguments, without its program name
+  std::string staticUpdateUrl;
+  std::optional<std::string> dynamicUpdateUrl;
+  std::string absoluteLauncherPath;
+};
 
-// Starts the version folder's program with the newest private JRE of jreName:
-// 0 once it is started, else the error number of the refused start.
-int launchApp(const std::string& masterFolder, const PropertiesBlock& properties, int userArgc,
-               const char* const* userArgv, const std::string& versionFolder,
-               const std::string& staticUpdateUrl,
-               const std::optional<std::string>& dynamicUpdateUrl, const std::string& jreName,
-               const std::string& absoluteLauncherPath);
+// Reads master/versionFolder/VelmoranLaunch, builds the java command line,
+// writes the launch properties file (the request's block plus the launch's
+// own properties, on a copy) and starts java. The user arguments follow
+// everything else. jre is the JRE name (App) or the path of the java to test
+// (JreCompatibility). App: 0 once the process is started, else the error
+// number of the refused start; the process is not waited for.
+// JreCompatibility: the exit status of the finished process, -1 when it could
+// not be started or ended otherwise. A missing launch file or private JRE is
+// a failure with status 1, an unwritable properties file with 99.
+Result<int> launchFromLaunchFile(const LaunchRequest& request, const std::string& jre, LaunchClass launchClass);
+
+// Starts the version folder's program with the newest private JRE of
+// jreName; a start that fails is a failure with status 1 (recorded in the log
+// file too).
+Status launchApp(const LaunchRequest& request, const std::string& jreName);
 
 // Runs the version folder's compatibility class on java; true exactly when it
 // exits with kJreCompatibleStatus.
-bool checkAppJreCompatibility(const std::string& masterFolder, const PropertiesBlock& properties,
-                              int userArgc, const char* const* userArgv,
-                              const std::string& versionFolder, const std::string& staticUpdateUrl,
-                              const std::optional<std::string>& dynamicUpdateUrl,
-                              const std::string& java, const std::string& absoluteLauncherPath);
+Result<bool> checkAppJreCompatibility(const LaunchRequest& request, const std::string& java);
 
 }  // namespace velmoran

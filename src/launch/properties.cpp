@@ -8,7 +8,6 @@
 #include <optional>
 
 #include "util/clock.h"
-#include "util/exit.h"
 #include "util/file.h"
 #include "util/log.h"
 #include "util/paths.h"
@@ -57,13 +56,13 @@ std::string makeLaunchPropertiesFile(const std::string& folder) {
   const auto millis = static_cast<unsigned long>(getCurrentTimeMillis());
   std::string path = setPath(folder, kLaunchPropertiesPrefix);
   path += format("%lu-%ld", millis, entries);
-  checkPathLength(path);
   return path;
 }
 
 namespace {
 
 constexpr mode_t kLaunchPropertiesMode = 0644;
+constexpr int64_t kRetryPauseMs = 500;
 // Launch properties files a folder keeps: this launch's and the newest of the
 // earlier ones, whose Java programs may have started a moment ago and not yet
 // read theirs.
@@ -126,7 +125,7 @@ bool writeWhole(const PropertiesBlock& block, const std::string& path) {
 
 }  // namespace
 
-std::string writeLaunchPropertiesFile(const PropertiesBlock& block, const std::string& appDir) {
+Result<std::string> writeLaunchPropertiesFile(const PropertiesBlock& block, const std::string& appDir) {
   logMessage("[Extractor] Writing launch properties file\n");
   std::string path = makeLaunchPropertiesFile(appDir);
   logMessage("[Extractor] Writing launch properties to %s\n", path.c_str());
@@ -138,11 +137,11 @@ std::string writeLaunchPropertiesFile(const PropertiesBlock& block, const std::s
     path = makeLaunchPropertiesFile(appDir);
     logMessage("[Retry] Writing launch properties to %s\n", path.c_str());
     written = writeWhole(block, path);
-    if (!written) millisleep(500);
+    if (!written) pauseBeforeRetry(kRetryPauseMs);
   }
   if (!written) {
     logError("Unable to write Launch Properties file! Cannot run!\n");
-    endRun(99);
+    return Status::failure(kExitPropertiesUnwritable);
   }
   logMessage("[Extractor] Finished writing launch properties file\n");
   removeOldLaunchPropertiesFiles(appDir, path);

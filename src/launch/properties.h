@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "util/status.h"
+
 namespace velmoran {
 
 // Entries separated by one NUL and ended by two; an empty text is stored as
@@ -36,9 +38,9 @@ void addDynamicProperty(PropertiesBlock& block, std::string_view name, std::stri
 std::string makeLaunchPropertiesFile(const std::string& folder);
 
 // Writes the block's content into a new launch properties file in appDir and
-// returns its path. Retries five times with new names; then ends the run with 99.
-// Of the launch properties files in appDir it keeps the newest 5 (this one
-// among them) and removes the others.
-std::string writeLaunchPropertiesFile(const PropertiesBlock& block, const std::string& appDir);
+// returns its path. Retries five times with new names; then a failure with
+// status 99. Of the launch properties files in appDir it keeps the newest 5
+// (this one among them) and removes the others.
+Result<std::string> writeLaunchPropertiesFile(const PropertiesBlock& block, const std::string& appDir);
 
 }  // namespace velmoran

@@ -6,11 +6,10 @@
 #include <cstdlib>
 #include <utility>
 
-#include "install/locations.h"
-#include "launcher/tail.h"
+#include "format/names.h"
+#include "format/tail.h"
 #include "splash/splash.h"
 #include "util/encoding.h"
-#include "util/exit.h"
 #include "util/fields.h"
 #include "util/file.h"
 #include "util/log.h"
@@ -43,7 +42,7 @@ void logSplashImage(const std::string& value) {
 }
 
 // The parameters that steer the run; every other name is only a property.
-void applyParam(DynamicParams& params, const std::string& name, const std::string& value) {
+Status applyParam(DynamicParams& params, const std::string& name, const std::string& value) {
   if (name == "update_url") {
     logMessage("[DynProps] Dynamic Update URL: %s\n", value.c_str());
     params.updateUrl = value;
@@ -68,17 +67,18 @@ void applyParam(DynamicParams& params, const std::string& name, const std::strin
     // would match the updater's.
     if (const auto fault = componentNameFault(value)) {
       logError("[DynProps] JRE name %.*s refused: %s\n", kLoggedNameLength, value.c_str(), fault->c_str());
-      endRun(1);
+      return Status::failure();
     }
     params.jreName = value;
     logMessage("[DynProps] JRE name from dynamic launch properties is %s\n",
                params.jreName.c_str());
   }
+  return Status::success();
 }
 
 }  // namespace
 
-DynamicParams readDynamicParams(FILE* stream, PropertiesBlock& properties) {
+Result<DynamicParams> readDynamicParams(FILE* stream, PropertiesBlock& properties) {
   DynamicParams params;
   logMessage("[Extractor] Found Params marker. Extracting now...\n");
   const int64_t count = readParamsCount(stream);
@@ -99,7 +99,7 @@ DynamicParams readDynamicParams(FILE* stream, PropertiesBlock& properties) {
     const auto [name, value] = readParam(stream);
     logPair(i, name, value);
     addDynamicProperty(properties, name, value);
-    applyParam(params, name, value);
+    if (const Status applied = applyParam(params, name, value); !applied.ok()) return applied;
   }
   logEndSection("Processing dynamic properties\n");
   return params;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "launch/properties.h"
+#include "util/status.h"
 
 namespace velmoran {
 
@@ -21,8 +22,9 @@ struct DynamicParams {
 };
 
 // Reads the Params section from a stream positioned just after the Params
-// marker, logging each pair and recording it in the properties block.
-DynamicParams readDynamicParams(FILE* stream, PropertiesBlock& properties);
+// marker, logging each pair and recording it in the properties block. A JRE
+// name that cannot be a component name is a failure.
+Result<DynamicParams> readDynamicParams(FILE* stream, PropertiesBlock& properties);
 
 // Lets the file master/VLApps/JreNameOverride replace the JRE name: its text up
 // to the first NUL (at most 499 bytes, nothing trimmed) becomes the name,

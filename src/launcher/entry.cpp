@@ -2,24 +2,22 @@
 
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
-#include "launcher/driver.h"
-#include "util/exit.h"
 #include "util/paths.h"
-#include "util/signals.h"
 
 namespace velmoran {
 
-void run(int argc, char** argv) {
-  watchInterruptions();  // before any other thread exists
-  ignoreSigpipe();
-  const bool prepareOnly = argc > 0 && std::strcmp(argv[argc - 1], kPrepareOnlyArgument) == 0;
-  std::printf("Extracting wrapper tail...\n");
-  std::fflush(stdout);
-  extractWrapperTail(argv[0], argc - 1, argv + 1, argc, argv, prepareOnly);
+Invocation invocationOf(int argc, char** argv) {
+  Invocation inv;
+  inv.fullArgs.assign(argv, argv + argc);
+  if (argc > 0) {
+    inv.launcherPath = argv[0];
+    inv.userArgs.assign(argv + 1, argv + argc);
+  }
+  inv.prepareOnly = argc > 0 && inv.fullArgs.back() == kPrepareOnlyArgument;
+  return inv;
 }
 
 std::string getAbsoluteExePath(const std::string& path) {
@@ -30,20 +28,8 @@ std::string getAbsoluteExePath(const std::string& path) {
   return pathcat(absolute, path);
 }
 
-bool isSilent(const std::string& silentParameter, int count, char** vector) {
-  if (silentParameter.empty()) return false;
-  for (int i = 0; i < count; ++i) {
-    if (silentParameter == vector[i]) return true;
-  }
-  return false;
-}
-
-void doElevatedSetupAndLaunch(const std::string& appName, int argc, char** argv, bool noUi) {
-  (void)appName;
-  (void)argc;
-  (void)argv;
-  (void)noUi;
-  endRun(1);
+bool isSilent(const std::string& silentParameter, const std::vector<std::string>& args) {
+  return !silentParameter.empty() && std::find(args.begin(), args.end(), silentParameter) != args.end();
 }
 
 }  // namespace velmoran

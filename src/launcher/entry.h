@@ -1,7 +1,9 @@
-// The process entry and its small helpers.
+// The process entry: the command line as the run sees it, and a few helpers
+// of the entry.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace velmoran {
 
@@ -9,19 +11,22 @@ namespace velmoran {
 // or launching anything.
 inline constexpr const char* kPrepareOnlyArgument = "VLPREPARE_FOR_LAUNCH_ONLY";
 
-// Computes the prepare-only flag, prints the first line and hands the run to
-// the tail driver, which never returns.
-[[noreturn]] void run(int argc, char** argv);
+// How the launcher was started.
+struct Invocation {
+  std::string launcherPath;           // as invoked: the file that is read
+  std::string absolutePath;           // handed to the launch
+  std::vector<std::string> userArgs;  // the arguments after the program name
+  std::vector<std::string> fullArgs;  // the whole command line
+  bool prepareOnly = false;           // the last argument is kPrepareOnlyArgument
+};
+
+Invocation invocationOf(int argc, char** argv);
 
 // The path unchanged when it starts with "/", otherwise the working directory
 // joined with it; nothing is resolved or normalised.
 std::string getAbsoluteExePath(const std::string& path);
 
 // True when the silent parameter is not empty and equals one of the arguments as a whole.
-bool isSilent(const std::string& silentParameter, int count, char** vector);
-
-// The hook for an elevated re-run: there is none on this platform, so the run ends with 1.
-[[noreturn]] void doElevatedSetupAndLaunch(const std::string& appName, int argc, char** argv,
-                                           bool noUi);
+bool isSilent(const std::string& silentParameter, const std::vector<std::string>& args);
 
 }  // namespace velmoran

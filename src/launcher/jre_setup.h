@@ -4,13 +4,13 @@
 
 #include <string>
 
-#include "launcher/driver.h"
-#include "launcher/install_flow.h"
+#include "launcher/install_steps.h"
+#include "util/status.h"
 
 namespace velmoran {
 
-// Leaves a JRE in its version folder in the master folder and returns the
-// path of its unpack200, or ends the run.
-std::string setUpJre(TailRun& run, const UpdaterFiles& updater);
+// Leaves a JRE in its version folder in the master folder (one installed
+// already is kept) and returns the path of its unpack200.
+Result<std::string> setUpJre(const InstallRun& run, const UpdaterFiles& updater);
 
 }  // namespace velmoran

@@ -10,12 +10,12 @@
 #include <cstring>
 #include <memory>
 
+#include "format/names.h"
 #include "net/curl_library.h"
-#include "splash/splash.h"
 #include "util/file.h"
 #include "util/log.h"
 #include "util/paths.h"
-#include "util/stop.h"
+#include "platform/stop.h"
 
 namespace velmoran {
 namespace {
@@ -30,8 +30,8 @@ constexpr long kLowestSpeed = 1024;
 
 long connectTimeoutSeconds = 30;
 long stallTimeoutSeconds = 60;
-long versionFileTimeLimitSeconds = 60;
-long archiveTimeLimitSeconds = 30 * 60;
+long versionFileTimeLimitMs = 60 * 1000;
+long archiveTimeLimitMs = 30 * 60 * 1000;
 
 // One attempt's output and what it may take.
 struct Transfer {
@@ -79,6 +79,7 @@ void setOptions(const CurlLibrary& curl, CURL* handle, const DownloadRequest& re
   if (transfer.limit >= 0) setopt(handle, CURLOPT_MAXFILESIZE_LARGE, transfer.limit);
   setopt(handle, CURLOPT_NOPROGRESS, 0L);
   setopt(handle, CURLOPT_XFERINFOFUNCTION, progress_func);
+  setopt(handle, CURLOPT_XFERINFODATA, const_cast<DownloadRequest*>(&request));
   // An error page must not be installed as a version file or an archive.
   setopt(handle, CURLOPT_FAILONERROR, 1L);
   setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -90,9 +91,8 @@ void setOptions(const CurlLibrary& curl, CURL* handle, const DownloadRequest& re
   setopt(handle, CURLOPT_LOW_SPEED_LIMIT, kLowestSpeed);
   setopt(handle, CURLOPT_LOW_SPEED_TIME, stallTimeoutSeconds);
   // A server that sends just fast enough for the stall rule must end too.
-  setopt(handle, CURLOPT_TIMEOUT, request.kind == DownloadKind::VersionFile
-                                                ? versionFileTimeLimitSeconds
-                                                : archiveTimeLimitSeconds);
+  setopt(handle, CURLOPT_TIMEOUT_MS,
+         request.kind == DownloadKind::VersionFile ? versionFileTimeLimitMs : archiveTimeLimitMs);
   // Time-outs must not be carried by signals on a worker thread.
   setopt(handle, CURLOPT_NOSIGNAL, 1L);
   if (withoutProxy) setopt(handle, CURLOPT_PROXY, "");
@@ -141,12 +141,12 @@ void setDownloadTimeouts(long connectSeconds, long stallSeconds) {
   stallTimeoutSeconds = stallSeconds;
 }
 
-void setDownloadTimeLimits(long versionFileSeconds, long archiveSeconds) {
-  versionFileTimeLimitSeconds = versionFileSeconds;
-  archiveTimeLimitSeconds = archiveSeconds;
+void setDownloadTimeLimits(long versionFileMs, long archiveMs) {
+  versionFileTimeLimitMs = versionFileMs;
+  archiveTimeLimitMs = archiveMs;
 }
 
-int progress_func(void*, curl_off_t downloadTotal, curl_off_t downloadedNow, curl_off_t,
+int progress_func(void* clientData, curl_off_t downloadTotal, curl_off_t downloadedNow, curl_off_t,
                   curl_off_t) {
   // libcurl calls this at least once a second, also while nothing arrives.
   if (stopRequested()) return 1;
@@ -160,7 +160,8 @@ int progress_func(void*, curl_off_t downloadTotal, curl_off_t downloadedNow, cur
   for (; i < kBarWidth; ++i) std::putchar(' ');
   std::printf("]\r");
   std::fflush(stdout);
-  setProgress(static_cast<int>(fraction * 100));
+  const auto* request = static_cast<const DownloadRequest*>(clientData);
+  if (request != nullptr && request->progress != nullptr) request->progress(static_cast<int>(fraction * 100));
   return 0;
 }
 
@@ -237,8 +238,9 @@ void downloadThread(DownloadRequest& request) {
   if (!request.succeeded) unlink(partPath.c_str());
 }
 
-bool downloadFile(const std::string& url, const std::string& destination, DownloadKind kind) {
-  DownloadRequest request{url, destination, kind};
+bool downloadFile(const std::string& url, const std::string& destination, DownloadKind kind,
+                  DownloadProgress progress) {
+  DownloadRequest request{url, destination, kind, progress};
   pthread_t worker;
   const int error = pthread_create(&worker, nullptr, downloadThreadEntry, &request);
   if (error != 0) {

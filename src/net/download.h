@@ -1,6 +1,7 @@
 // HTTP downloads of version files and JRE archives from the update URL. Each
 // download runs on a worker thread that the caller waits for, draws a console
-// bar and moves the splash progress bar, and is tried once more without proxy.
+// bar and tells its caller the percentage done, and is tried once more
+// without proxy.
 #pragma once
 
 #include <curl/curl.h>
@@ -20,11 +21,16 @@ constexpr curl_off_t kMaxVersionFileSize = 4096;
 // The most a JRE archive may hold, compressed: a full JDK takes a tenth of it.
 constexpr curl_off_t kMaxArchiveSize = curl_off_t{1} << 30;
 
+// Told the percentage done (0 to 100) once the size is known, on the
+// download's worker thread.
+using DownloadProgress = void (*)(int percent);
+
 // One download; the caller keeps it alive until the worker has been joined.
 struct DownloadRequest {
   std::string url;
   std::string destination;
   DownloadKind kind = DownloadKind::Archive;
+  DownloadProgress progress = nullptr;
   bool succeeded = false;  // set by the worker when an attempt fully succeeds
 };
 
@@ -32,14 +38,15 @@ struct DownloadRequest {
 // ended without a transfer error, with an HTTP status below 400, within the
 // kind's size and time limits. Blocks.
 bool downloadFile(const std::string& url, const std::string& destination,
-                  DownloadKind kind = DownloadKind::Archive);
+                  DownloadKind kind = DownloadKind::Archive, DownloadProgress progress = nullptr);
 
 // The worker's body: opens the destination, makes the attempts, closes it.
 void downloadThread(DownloadRequest& request);
 
-// libcurl's progress callback: the console bar and the splash percentage once
-// the size is known. Aborts the transfer only when the run is being ended by
-// a signal (util/stop.h); there is no retry then.
+// libcurl's progress callback, clientData the DownloadRequest (or none): the
+// console bar and the request's progress once the size is known. Aborts the
+// transfer only when the run is being stopped (platform/stop.h); there is no
+// retry then.
 int progress_func(void* clientData, curl_off_t downloadTotal, curl_off_t downloadedNow,
                   curl_off_t uploadTotal, curl_off_t uploadedNow);
 
@@ -52,8 +59,9 @@ void downloadVersionFile(const std::string& folder, const std::string& updateUrl
 // For tests only: the connect time-out and the time below 1 KiB/s after
 // which a transfer is given up (30 and 60 seconds in a run).
 void setDownloadTimeouts(long connectSeconds, long stallSeconds);
-// For tests only: the time one attempt may take in all, by kind (60 seconds
-// for a version file and 30 minutes for an archive in a run).
-void setDownloadTimeLimits(long versionFileSeconds, long archiveSeconds);
+// For tests only: the time one attempt may take in all, by kind, in
+// milliseconds (60 seconds for a version file and 30 minutes for an archive
+// in a run).
+void setDownloadTimeLimits(long versionFileMs, long archiveMs);
 
 }  // namespace velmoran

@@ -13,7 +13,7 @@
 #include <mutex>
 
 #include "splash/png_image.h"
-#include "util/signals.h"
+#include "platform/signals.h"
 
 namespace velmoran {
 namespace {

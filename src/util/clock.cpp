@@ -5,6 +5,11 @@
 #include <ctime>
 
 namespace velmoran {
+namespace {
+
+int64_t retryPauseForTests = -1;
+
+}  // namespace
 
 int64_t systemTimeMillis() {
   timeval now{};
@@ -31,5 +36,9 @@ void millisleep(int64_t ms) {
   pause.tv_nsec = static_cast<long>((ms % 1000) * 1000000);
   nanosleep(&pause, nullptr);
 }
+
+void pauseBeforeRetry(int64_t ms) { millisleep(retryPauseForTests >= 0 ? retryPauseForTests : ms); }
+
+void setRetryPauseForTests(int64_t ms) { retryPauseForTests = ms; }
 
 }  // namespace velmoran

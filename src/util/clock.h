@@ -14,4 +14,10 @@ int getJustMillis();
 // Sleeps; a sleep cut short by a signal is not resumed.
 void millisleep(int64_t ms);
 
+// The pause before an attempt is made again (a rename, an open, a write):
+// ms in a run. Tests, which meet many retries, have every such pause take
+// what setRetryPauseForTests gives instead (-1 puts the real ones back).
+void pauseBeforeRetry(int64_t ms);
+void setRetryPauseForTests(int64_t ms);
+
 }  // namespace velmoran

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "util/log.h"
+
 namespace velmoran {
 namespace {
 
@@ -78,7 +80,7 @@ int hexToBytes(unsigned char* out, int size, const char* text) {
   }
   if (size > 0) out[written] = 0;
   if (count >= size) {
-    std::printf("[Utils] ERROR - HexToBytes is writing too far! %d %d\n", count, size);
+    logConsole("[Utils] ERROR - HexToBytes is writing too far! %d %d\n", count, size);
     std::fflush(stdout);
   }
   return written;

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "util/log.h"
+
 namespace velmoran {
 
 std::string readString(FILE* stream, const char* fieldName, std::size_t size) {
@@ -11,7 +13,7 @@ std::string readString(FILE* stream, const char* fieldName, std::size_t size) {
     if (c == '\0' || c == EOF) break;
     text.push_back(static_cast<char>(c));
     if (text.size() == size - 1) {
-      std::printf("***WARNING - STRING TOO LONG FOR ALLOC %d>%d! (READSTRING) [%s]\n",
+      logConsole("***WARNING - STRING TOO LONG FOR ALLOC %d>%d! (READSTRING) [%s]\n",
                   static_cast<int>(size - 1), static_cast<int>(size), text.c_str());
       break;
     }

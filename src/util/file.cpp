@@ -18,6 +18,8 @@
 namespace velmoran {
 namespace {
 
+mode_t currentInstallMode = 0755;
+
 // Ends a failed open with errno as the caller will see it.
 UniqueFd refused(UniqueFd& fd, int error) {
   fd.reset();
@@ -99,6 +101,40 @@ std::optional<uint64_t> freeSpaceAt(const std::string& path) {
   struct statvfs info {};
   if (statvfs(path.c_str(), &info) != 0) return std::nullopt;
   return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+void logChmod777(const std::string& path) {
+  logMessage("[ChMod] Executing chmod %o \"%s\"\n", static_cast<unsigned>(currentInstallMode), path.c_str());
+}
+
+void setInstallMode(mode_t mode) { currentInstallMode = mode; }
+
+mode_t installMode() { return currentInstallMode; }
+
+int makeDir(const std::string& path) {
+  if (DIR* existing = opendir(path.c_str())) {
+    closedir(existing);
+    return 0;
+  }
+  return makeNewDir(path);
+}
+
+int makeNewDir(const std::string& path) {
+  if (mkdir(path.c_str(), currentInstallMode) == 0) {
+    chmod777(path);
+    return 0;
+  }
+  // Whatever is in the way (a file, a folder of another run) keeps its mode:
+  // opening it to everyone is not ours to do.
+  const int error = errno;
+  logChmod777(path);
+  errno = error;
+  return -1;
+}
+
+int chmod777(const std::string& path) {
+  logChmod777(path);
+  return setFileMode(path, currentInstallMode);
 }
 
 long countFolderEntries(const char* path) {

@@ -16,13 +16,20 @@ void logError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void logStartSection(const char* name);
 void logEndSection(const char* name);
 
+// A line printed straight to standard output, not a record: no time prefix,
+// never in the log file (the splash, the downloader and a few readers speak
+// for themselves this way). Silenced with the console records.
+void logConsole(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Replaces the file sink; the old stream is not closed.
 void setFileToLogTo(FILE* stream);
 FILE* getFileToLogTo();
-// Creates masterFolder/logs and opens "Wrapper-<local time>-<ms>.log" there;
-// of the log files there, it keeps the newest 20 (this one among them) and
-// removes the others. Returns the path of the log file.
-std::string setupFileLogging(const std::string& masterFolder);
+// Records and console lines go to standard output unless turned off here
+// (the builder reports in its own words); the log file gets them either way.
+void setConsoleLogging(bool on);
+// Called before every record is written: where a run that is being stopped
+// from another thread stops the main thread (platform/stop.h). None by default.
+void setRecordGate(void (*gate)());
 // Ends the records to the log file before a program is started: later ones
 // reach standard output only, until reopenLoggedFile. The file stays open
 // (no started program inherits it), so a record of what came of the start

@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
     }
   }
   if (i < argc) ++i;
-  velmoran::launchApp(argv[1], block, argc - i, argv + i, argv[2], argv[4], dynamicUrl, argv[3], "/launcher/path");
-  return 0;
+  const velmoran::LaunchRequest request{argv[1], argv[2], block, {argv + i, argv + argc}, argv[4], dynamicUrl,
+                                        "/launcher/path"};
+  return velmoran::launchApp(request, argv[3]).exitStatus();
 }

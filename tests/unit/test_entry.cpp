@@ -23,14 +23,13 @@ TEST(AbsoluteExePath, RelativePathIsJoinedToTheWorkingDirectoryUnchanged) {
 }
 
 TEST(IsSilent, MatchesOnlyAWholeArgument) {
-  char a[] = "--quiet", b[] = "x", c[] = "--quiet-mode";
-  char* args[] = {a, b, c};
-  EXPECT_TRUE(isSilent("--quiet", 3, args));
-  EXPECT_FALSE(isSilent("--quiet", 0, args));
-  EXPECT_FALSE(isSilent("--QUIET", 3, args));
-  EXPECT_FALSE(isSilent("--qui", 3, args));
-  EXPECT_FALSE(isSilent("", 3, args));
-  EXPECT_TRUE(isSilent("--quiet-mode", 3, args));
+  const std::vector<std::string> args = {"--quiet", "x", "--quiet-mode"};
+  EXPECT_TRUE(isSilent("--quiet", args));
+  EXPECT_FALSE(isSilent("--quiet", {}));
+  EXPECT_FALSE(isSilent("--QUIET", args));
+  EXPECT_FALSE(isSilent("--qui", args));
+  EXPECT_FALSE(isSilent("", args));
+  EXPECT_TRUE(isSilent("--quiet-mode", args));
 }
 
 }  // namespace

@@ -52,22 +52,31 @@ std::string lzmaAlone(const std::string& data) {
   return out;
 }
 
-// Bytes that vary, so LZMA cannot shrink them to nothing.
+// Bytes that vary, so a misplaced or lost piece shows: a block of 64 KiB of
+// noise, each copy stamped with its number. LZMA shrinks the copies to a few
+// bytes each, so tests of large entries compress and decode quickly.
 std::string noise(std::size_t size, unsigned seed = 1) {
-  std::string out(size, '\0');
-  for (auto& c : out) {
+  constexpr std::size_t kBlock = 65536;
+  std::string block(kBlock, '\0');
+  for (auto& c : block) {
     seed = seed * 1103515245u + 12345u;
     c = static_cast<char>(seed >> 16);
   }
+  std::string out;
+  out.reserve(size + kBlock);
+  for (std::size_t n = 0; out.size() < size; ++n) out += std::to_string(n) + block;
+  out.resize(size);
   return out;
 }
 
-// The run ends with the status, and the log (which the child shares) holds the text.
-#define EXPECT_RUN_ENDS(statement, status, expected)                      \
-  do {                                                                \
-    LogCapture log_;                                                  \
-    EXPECT_EXIT(statement, testing::ExitedWithCode(status), "");     \
-    EXPECT_TRUE(log_.contains(expected)) << log_.text();                  \
+// The statement's outcome is a failure with the status, and the log holds the text.
+#define EXPECT_FAILS(statement, exitCode, expected)                        \
+  do {                                                                   \
+    LogCapture log_;                                                     \
+    const auto outcome_ = (statement);                                   \
+    EXPECT_FALSE(outcome_.ok());                                         \
+    EXPECT_EQ(outcome_.status().exitStatus(), exitCode);                 \
+    EXPECT_TRUE(log_.contains(expected)) << log_.text();                 \
   } while (false)
 
 class Extract : public testing::Test {
@@ -78,26 +87,39 @@ class Extract : public testing::Test {
   }
 
   // Extracts the bytes as an archive file; the archive file is gone afterwards.
-  bool extract(const std::string& bytes, const rsa_key* key = nullptr,
-               const std::optional<std::string>& unpack200 = std::nullopt) {
+  Result<bool> extractOutcome(const std::string& bytes, const rsa_key* key = nullptr,
+                              const std::optional<std::string>& unpack200 = std::nullopt) {
     const std::string archive = dir / "in.arc";
     writeFile(archive, bytes);
-    const bool accepted = extractArchive(unpack200, archive, dest, key);
-    EXPECT_FALSE(exists(archive));
-    return accepted;
+    return extractArchive(unpack200, archive, dest, key);
+  }
+  // The same for an archive that does not fail: whether it was accepted.
+  bool extract(const std::string& bytes, const rsa_key* key = nullptr,
+               const std::optional<std::string>& unpack200 = std::nullopt) {
+    const Result<bool> accepted = extractOutcome(bytes, key, unpack200);
+    EXPECT_TRUE(accepted.ok()) << "failed with " << accepted.status().exitStatus();
+    EXPECT_FALSE(exists(dir / "in.arc"));
+    return accepted.ok() && *accepted;
   }
 
   // Extracts the bytes as one entry after another from a stream, as the
-  // wrapper tail's entries are; returns whether each was accepted.
-  std::vector<bool> extractTailEntries(const std::string& bytes, int count, const rsa_key* key = nullptr) {
+  // wrapper tail's entries are; whether each was accepted, or the failure.
+  Result<std::vector<bool>> tailOutcome(const std::string& bytes, int count, const rsa_key* key = nullptr) {
     writeFile(dir / "tail", bytes);
     FilePtr in = openFile((dir / "tail").c_str(), "rb");
     std::vector<bool> accepted;
     for (int i = 0; i < count; ++i) {
-      accepted.push_back(extractArchiveFileIgnoreSignature(dir / "lzma64", std::nullopt, dest, in.get(), key));
+      const Result<bool> one = extractArchiveFileIgnoreSignature(dir / "lzma64", std::nullopt, dest, in.get(), key);
+      if (!one.ok()) return one.status();
+      accepted.push_back(*one);
     }
     tailLeft = ftello(in.get());
     return accepted;
+  }
+  std::vector<bool> extractTailEntries(const std::string& bytes, int count, const rsa_key* key = nullptr) {
+    const Result<std::vector<bool>> accepted = tailOutcome(bytes, count, key);
+    EXPECT_TRUE(accepted.ok()) << "failed with " << accepted.status().exitStatus();
+    return accepted.ok() ? *accepted : std::vector<bool>{};
   }
 
   // An unpack200 stand-in that copies its input to its output.
@@ -179,10 +201,10 @@ TEST_F(Extract, Pack200WithoutOutputEndsTheRun) {
   writeFile(dest + "/lib/x.jar", "stale");
   const std::string unpack200 = copyingUnpack200("exit 0");
   const std::string bytes = fileEntry("lib/x.jar", "packed", 2);
-  EXPECT_RUN_ENDS(extract(bytes, nullptr, unpack200), 101, "ERROR: unpack200 (" + dest + "/lib/x.jar) does not exist!");
+  EXPECT_FAILS(extractOutcome(bytes, nullptr, unpack200), 101, "ERROR: unpack200 (" + dest + "/lib/x.jar) does not exist!");
   const std::string failing = copyingUnpack200("cp \"$1\" \"$2\"; exit 3");
-  EXPECT_RUN_ENDS(extract(bytes, nullptr, failing), 101, "does not exist!");
-  EXPECT_RUN_ENDS(extract(bytes), 101, "does not exist!");
+  EXPECT_FAILS(extractOutcome(bytes, nullptr, failing), 101, "does not exist!");
+  EXPECT_FAILS(extractOutcome(bytes), 101, "does not exist!");
 }
 
 TEST_F(Extract, InsideAnArchiveSuffixesMeanNothing) {
@@ -194,7 +216,7 @@ TEST_F(Extract, InsideAnArchiveSuffixesMeanNothing) {
 
 TEST_F(Extract, MissingArchiveEndsTheRun) {
   LogCapture log;
-  EXPECT_RUN_ENDS(extractArchive(std::nullopt, dir / "missing", dest, nullptr), 1, "couldn't open file " + dir / "missing");
+  EXPECT_FAILS(extractArchive(std::nullopt, dir / "missing", dest, nullptr), 1, "couldn't open file " + dir / "missing");
 }
 
 // Entries of the wrapper tail, read one after the other from one stream.
@@ -250,8 +272,8 @@ class UnsafePath : public Extract, public testing::WithParamInterface<const char
 
 TEST_P(UnsafePath, IsRefusedBeforeWriting) {
   const std::string bytes = fileEntry("ok.txt", "fine") + fileEntry(GetParam(), "evil");
-  EXPECT_RUN_ENDS(extract(bytes), 1, "leads outside the destination");
-  EXPECT_RUN_ENDS(extract(folderEntry(GetParam())), 1, "leads outside the destination");
+  EXPECT_FAILS(extractOutcome(bytes), 1, "leads outside the destination");
+  EXPECT_FAILS(extractOutcome(folderEntry(GetParam())), 1, "leads outside the destination");
   EXPECT_FALSE(exists(dir / "evil"));
   EXPECT_FALSE(exists(dir / "evil.txt"));
   EXPECT_FALSE(exists(dest + "/sub"));
@@ -261,7 +283,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, UnsafePath,
                          testing::Values("../evil", "sub/../../evil", "..", "sub/..", "/tmp/velmoran-evil-abs"));
 
 TEST_F(Extract, AbsolutePathTouchesNothing) {
-  EXPECT_RUN_ENDS(extract(fileEntry(dir / "evil.txt", "x")), 1, "outside");
+  EXPECT_FAILS(extractOutcome(fileEntry(dir / "evil.txt", "x")), 1, "outside");
   EXPECT_FALSE(exists(dir / "evil.txt"));
 }
 
@@ -273,26 +295,26 @@ TEST_F(Extract, DotsInsideNamesAreFine) {
 
 TEST_F(Extract, TruncatedEntryEndsTheRun) {
   const std::string whole = fileEntry("cut.bin", noise(1500000));
-  EXPECT_RUN_ENDS(extract(whole.substr(0, whole.size() - 10)), 1, "ends after 1499990 of the 1500000 bytes of cut.bin");
+  EXPECT_FAILS(extractOutcome(whole.substr(0, whole.size() - 10)), 1, "ends after 1499990 of the 1500000 bytes of cut.bin");
   EXPECT_FALSE(exists(dest + "/cut.bin"));
-  EXPECT_RUN_ENDS(extract(field("0") + field("neg") + field("-5") + "x"), 1, "negative length");
+  EXPECT_FAILS(extractOutcome(field("0") + field("neg") + field("-5") + "x"), 1, "negative length");
   // A header cut short must not pass for an empty file or for the end of the entries.
-  EXPECT_RUN_ENDS(extract(kDocsArchive + field("0") + field("cut")), 1, "ends inside the header of the entry cut;");
-  EXPECT_RUN_ENDS(extract(kDocsArchive + field("0") + "cu"), 1, "ends inside the header of the entry cu;");
-  EXPECT_RUN_ENDS(extract(kDocsArchive + field("1") + "dir"), 1, "ends inside the header of the entry dir;");
+  EXPECT_FAILS(extractOutcome(kDocsArchive + field("0") + field("cut")), 1, "ends inside the header of the entry cut;");
+  EXPECT_FAILS(extractOutcome(kDocsArchive + field("0") + "cu"), 1, "ends inside the header of the entry cu;");
+  EXPECT_FAILS(extractOutcome(kDocsArchive + field("1") + "dir"), 1, "ends inside the header of the entry dir;");
   EXPECT_FALSE(exists(dest + "/dir"));
 }
 
 TEST_F(Extract, TruncatedTailArchiveEndsTheRun) {
   const std::string compressed = lzmaAlone(kDocsArchive + fileEntry("big", noise(500000)));
   const std::string cut = fileEntry("X-archive.p2.l2", compressed).substr(0, 200);
-  EXPECT_RUN_ENDS(extractTailEntries(cut, 1), 1, "could not be decoded");
+  EXPECT_FAILS(tailOutcome(cut, 1), 1, "could not be decoded");
   EXPECT_FALSE(exists(dest + "/big"));
   const std::string corrupt = fileEntry("X-archive.p2.l2", compressed.substr(0, 13) + noise(2000));
-  EXPECT_RUN_ENDS(extractTailEntries(corrupt, 1), 1, "could not be decoded");
-  EXPECT_RUN_ENDS(extractTailEntries(fileEntry("f.l2", "not lzma at all"), 1), 1, "Unable to decompress");
+  EXPECT_FAILS(tailOutcome(corrupt, 1), 1, "could not be decoded");
+  EXPECT_FAILS(tailOutcome(fileEntry("f.l2", "not lzma at all"), 1), 1, "Unable to decompress");
   const std::string cutHeader = fileEntry("X-archive.p2.l2", lzmaAlone(kDocsArchive + field("0") + field("cut")));
-  EXPECT_RUN_ENDS(extractTailEntries(cutHeader, 1), 1, "ends inside the header of the entry cut;");
+  EXPECT_FAILS(tailOutcome(cutHeader, 1), 1, "ends inside the header of the entry cut;");
 }
 
 TEST_F(Extract, LinksBelowTheDestinationAreReplacedNotFollowed) {
@@ -328,11 +350,13 @@ TEST_F(Extract, WriteFailureEndsTheRun) {
     std::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{2000, 2000};
     setrlimit(RLIMIT_FSIZE, &limit);
-    extractArchive(std::nullopt, archive, dest, nullptr);
+    std::_Exit(extractArchive(std::nullopt, archive, dest, nullptr).status().exitStatus());
   };
   for (const std::string& data : {noise(3000), noise(1200000)}) {
     writeFile(archive, fileEntry("big.bin", data));
-    EXPECT_RUN_ENDS(extractLimited(), 1, "Unable to write " + dest + "/big.bin: File too large");
+    LogCapture log;
+    EXPECT_EXIT(extractLimited(), testing::ExitedWithCode(1), "");
+    EXPECT_TRUE(log.contains("Unable to write " + dest + "/big.bin: File too large")) << log.text();
     EXPECT_FALSE(exists(dest + "/big.bin"));
   }
 }
@@ -475,9 +499,9 @@ TEST_F(SignedExtract, SignedTailArchives) {
 
   FilePtr in = openFile((dir / "tail").c_str(), "rb");
   fseeko(in.get(), static_cast<off_t>(first.size()), SEEK_SET);
-  EXPECT_FALSE(extractArchiveFileIgnoreSignature(dir / "lzma64", std::nullopt, dest, in.get(), key()));
+  EXPECT_FALSE(*extractArchiveFileIgnoreSignature(dir / "lzma64", std::nullopt, dest, in.get(), key()));
   EXPECT_FALSE(exists(dest + "/pad"));
-  EXPECT_TRUE(extractArchiveFileIgnoreSignature(dir / "lzma64", std::nullopt, dest, in.get(), key()));
+  EXPECT_TRUE(*extractArchiveFileIgnoreSignature(dir / "lzma64", std::nullopt, dest, in.get(), key()));
   EXPECT_EQ(readFile(dest + "/version.txt"), "1");
 }
 
@@ -496,7 +520,7 @@ TEST_F(SignedExtract, Pack200EntriesWaitForTheSignature) {
       writeFile(dir / "tail", tail);
       FilePtr in = openFile((dir / "tail").c_str(), "rb");
       LogCapture log;
-      accepted.push_back(extractArchiveFileIgnoreSignature(dir / "lzma64", unpack200, dest, in.get(), key()));
+      accepted.push_back(*extractArchiveFileIgnoreSignature(dir / "lzma64", unpack200, dest, in.get(), key()));
     }
     EXPECT_EQ(accepted[0], archive == good);
     EXPECT_EQ(exists(ran), archive == good);

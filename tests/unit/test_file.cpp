@@ -10,9 +10,9 @@
 #include <functional>
 
 #include "archive/extract.h"
-#include "install/fileops.h"
+#include "platform/fileops.h"
 #include "launch/launch.h"
-#include "launcher/driver.h"
+#include "launcher/own_file.h"
 #include "launcher/dynamic_params.h"
 #include "splash/png_image.h"
 #include "test_support.h"
@@ -162,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ReadCase{"LauncherFile", "launcher",
                  [](const std::string&, const std::string& fifo) -> int {
-                   extractWrapperTail(fifo.c_str(), 0, nullptr, 0, nullptr, false);
+                   return readOwnFile(Invocation{fifo, fifo, {}, {fifo}, false}).status().exitStatus();
                  },
                  1, "Failed to extract wrapper params - couldn't open file"},
         ReadCase{"JreNameOverride", "VLApps/JreNameOverride",
@@ -174,15 +174,13 @@ INSTANTIATE_TEST_SUITE_P(
                  0, "No JRE name override"},
         ReadCase{"LaunchFile", "Velmoran-Velmoran-1-complete/VelmoranLaunch",
                  [](const std::string& dir, const std::string&) {
-                   launchFromLaunchFile(dir, PropertiesBlock(), 0, nullptr, "Velmoran-Velmoran-1-complete", "",
-                                        std::nullopt, "Jre", LaunchClass::App, "");
-                   return 9;
+                   const LaunchRequest request{dir, "Velmoran-Velmoran-1-complete", {}, {}, "", std::nullopt, ""};
+                   return launchFromLaunchFile(request, "Jre", LaunchClass::App).status().exitStatus();
                  },
                  1, "Unable to open launch file"},
         ReadCase{"Archive", "in.arc",
                  [](const std::string& dir, const std::string& fifo) {
-                   extractArchive(std::nullopt, fifo, dir, nullptr);
-                   return 9;
+                   return extractArchive(std::nullopt, fifo, dir, nullptr).status().exitStatus();
                  },
                  1, "couldn't open file"},
         ReadCase{"SplashImage", "nativesplash.png",

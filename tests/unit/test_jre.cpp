@@ -8,6 +8,7 @@
 
 #include "log_capture.h"
 #include "test_support.h"
+#include "util/file.h"
 #include "util/paths.h"
 
 namespace velmoran {

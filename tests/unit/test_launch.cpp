@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,14 +80,12 @@ class LaunchTest : public testing::Test {
                  const std::string& staticUrl = "http://static.example/",
                  const std::optional<std::string>& dynamicUrl = std::nullopt) {
     unlink(argvFile().c_str());
-    std::vector<const char*> argv;
-    for (const std::string& arg : userArgs) argv.push_back(arg.c_str());
     const std::string jre = launchClass == LaunchClass::App ? kJreName : systemJava();
     CaptureStdout();
-    const int result = launchFromLaunchFile(dir.path(), properties, static_cast<int>(argv.size()),
-                                            argv.data(), kAppFolder, staticUrl, dynamicUrl, jre,
-                                            launchClass, kLauncher);
-    return {result, testutil::withoutPrefixes(GetCapturedStdout())};
+    const LaunchRequest request{dir.path(), kAppFolder, properties, userArgs, staticUrl, dynamicUrl, kLauncher};
+    const Result<int> result = launchFromLaunchFile(request, jre, launchClass);
+    EXPECT_TRUE(result.ok());
+    return {result.ok() ? *result : -2, testutil::withoutPrefixes(GetCapturedStdout())};
   }
 
   // What the started program was given; a class 0 launch does not wait for it.
@@ -326,14 +325,11 @@ TEST_P(LaunchStart, ReportsTheOutcome) {
     EXPECT_EQ(o.log.find("Launch Error"), std::string::npos);
   }
   if (c.launchClass == LaunchClass::JreCompatibility) {
-    std::vector<const char*> argv;
-    for (const std::string& arg : userArgs) argv.push_back(arg.c_str());
     CaptureStdout();
-    const bool passed = checkAppJreCompatibility(dir.path(), {}, static_cast<int>(argv.size()),
-                                                 argv.data(), kAppFolder, "D", std::nullopt,
-                                                 systemJava(), kLauncher);
+    const LaunchRequest request{dir.path(), kAppFolder, {}, userArgs, "D", std::nullopt, kLauncher};
+    const Result<bool> passed = checkAppJreCompatibility(request, systemJava());
     GetCapturedStdout();
-    EXPECT_EQ(passed, c.result == kJreCompatibleStatus);
+    EXPECT_EQ(*passed, c.result == kJreCompatibleStatus);
   }
 }
 
@@ -362,17 +358,16 @@ void PrintTo(const FatalCase& c, std::ostream* os) { *os << c.name; }
 
 class LaunchFatal : public LaunchTest, public testing::WithParamInterface<FatalCase> {};
 
-TEST_P(LaunchFatal, EndsTheRunWithStatus1) {
+TEST_P(LaunchFatal, FailsWithStatus1) {
   const FatalCase& c = GetParam();
   if (c.launchFile) writeLaunchFile({"1", "Main", "", c.appName, "", "0", "0", "0", "0", "0"});
   if (!c.privateJre) std::filesystem::remove_all(jreDir());
-  EXPECT_EXIT(
-      {
-        dup2(2, 1);  // the log goes to standard output
-        launchFromLaunchFile(dir.path(), {}, 0, nullptr, kAppFolder, "D", std::nullopt, kJreName,
-                             LaunchClass::App, kLauncher);
-      },
-      testing::ExitedWithCode(1), c.record);
+  CaptureStdout();
+  const LaunchRequest request{dir.path(), kAppFolder, {}, {}, "D", std::nullopt, kLauncher};
+  const Result<int> result = launchFromLaunchFile(request, kJreName, LaunchClass::App);
+  const std::string log = GetCapturedStdout();
+  EXPECT_EQ(result.status().exitStatus(), 1);
+  EXPECT_TRUE(std::regex_search(log, std::regex(c.record))) << log;
   EXPECT_FALSE(exists(dir / "escaped"));
 }
 

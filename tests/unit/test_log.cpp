@@ -1,4 +1,5 @@
 #include "util/log.h"
+#include "util/log_file.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -80,7 +80,7 @@ TEST(LaunchPropertiesFile, HoldsExactlyTheContentBytes) {
   addDynamicProperty(block, "jre_name", "Linux64JRE");
   addStaticProperty(block, "min_splash_ms", "");
   CaptureStdout();
-  const std::string path = writeLaunchPropertiesFile(block, dir.path());
+  const std::string path = *writeLaunchPropertiesFile(block, dir.path());
   const std::string out = GetCapturedStdout();
   EXPECT_EQ(readFile(path), std::string("vldyna_jre_name\0Linux64JRE\0vlstat_min_splash_ms\0\x04", 49));
   EXPECT_NE(out.find("[Extractor] Launch properties length is 49\n"), std::string::npos);
@@ -113,8 +113,7 @@ TEST_P(UnwritableLaunchProperties, EndsTheRunWith99AfterSixAttempts) {
     }
     PropertiesBlock block;
     addStaticProperty(block, "app_dir", std::string(100, 'x'));
-    writeLaunchPropertiesFile(block, folder);
-    std::_Exit(0);
+    std::_Exit(writeLaunchPropertiesFile(block, folder).status().exitStatus());
   }
   close(out[1]);
   std::string text;
@@ -162,7 +161,7 @@ TEST_P(OldLaunchPropertiesFiles, AllButTheNewestFiveGo) {
     for (const std::string& name : *names) velmoran::testutil::writeFile(dir / name, "old");
   }
   CaptureStdout();
-  kept.insert(std::filesystem::path(writeLaunchPropertiesFile(PropertiesBlock(), dir.path())).filename());
+  kept.insert(std::filesystem::path(*writeLaunchPropertiesFile(PropertiesBlock(), dir.path())).filename());
   GetCapturedStdout();
 
   std::set<std::string> left;

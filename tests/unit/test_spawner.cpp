@@ -1,4 +1,4 @@
-#include "launch/spawner.h"
+#include "platform/spawner.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -12,7 +12,7 @@
 #include <string>
 
 #include "log_capture.h"
-#include "util/signals.h"
+#include "platform/signals.h"
 #include "test_support.h"
 
 namespace velmoran {

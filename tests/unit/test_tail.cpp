@@ -1,4 +1,4 @@
-#include "launcher/tail.h"
+#include "format/tail.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cinttypes>
 
-#include "launch/launch_file.h"
+#include "format/launch_file.h"
 
 namespace velmoran::pack {
 namespace {

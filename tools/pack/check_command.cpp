@@ -18,8 +18,8 @@
 #include "archive_scan.h"
 #include "check.h"
 #include "cli.h"
-#include "launch/launch_file.h"
-#include "launcher/tail.h"
+#include "format/launch_file.h"
+#include "format/tail.h"
 #include "util/encoding.h"
 
 namespace velmoran::pack {

@@ -9,8 +9,8 @@
 #include "archive/lzma_stream.h"
 #include "archive_scan.h"
 #include "cli.h"
-#include "launch/launch_file.h"
-#include "launcher/tail.h"
+#include "format/launch_file.h"
+#include "format/tail.h"
 #include "layout.h"
 #include "tail_writer.h"
 

@@ -2,7 +2,7 @@
 // has the format, its labels and its reader.
 #pragma once
 
-#include "launch/launch_file.h"
+#include "format/launch_file.h"
 #include "tail_writer.h"
 
 namespace velmoran::pack {

@@ -6,7 +6,7 @@
 #include "archive/signature.h"
 #include "bundled.h"
 #include "cli.h"
-#include "launcher/tail.h"
+#include "format/tail.h"
 #include "launcher_file.h"
 #include "net/update_url.h"
 #include "tail_writer.h"

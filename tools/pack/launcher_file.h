@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/tail.h"
+#include "format/tail.h"
 #include "tail_writer.h"
 
 namespace velmoran::pack {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "launcher/tail.h"
+#include "format/tail.h"
 
 namespace velmoran::pack {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "cli.h"
-#include "launcher/tail.h"
+#include "format/tail.h"
 #include "layout.h"
 #include "tail_writer.h"
 

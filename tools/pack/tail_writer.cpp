@@ -6,7 +6,7 @@
 
 #include "archive/container.h"
 #include "cli.h"
-#include "install/locations.h"
+#include "format/names.h"
 #include "util/encoding.h"
 #include "util/paths.h"
 

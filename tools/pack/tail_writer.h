@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/tail.h"
+#include "format/tail.h"
 
 namespace velmoran::pack {
 

@@ -1,10 +1,9 @@
-#include "launcher/version_file.h"
+#include "format/version_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
-#include "launcher/install_flow.h"
-#include "util/exit.h"
 #include "util/file.h"
 #include "util/log.h"
 
@@ -15,7 +14,11 @@ constexpr std::size_t kMaxVersionLength = 50;
 
 }  // namespace
 
-std::string readDownloadedVersion(const std::string& path) {
+bool isVersionNumber(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+Result<std::string> readDownloadedVersion(const std::string& path) {
   std::string version;
   FilePtr file = openForReading(path);
   if (!file) logMessage("[JREDownload] ************************** Unable to open version file! [%d]", errno);
@@ -29,7 +32,7 @@ std::string readDownloadedVersion(const std::string& path) {
     version += static_cast<char>(c);
     if (version.size() > kMaxVersionLength) {
       logMessage("\n[JREDownload] Version invalid (too long)\n");
-      endRun(1);
+      return Status::failure();
     }
   }
   logMessage("\n");
@@ -37,7 +40,7 @@ std::string readDownloadedVersion(const std::string& path) {
   logMessage("[JREDownload] JRE Version is %s\n", version.c_str());
   if (!version.empty() && !isVersionNumber(version)) {
     logError("[JREDownload] The JRE version %s from the server is not a version number\n", version.c_str());
-    endRun(1);
+    return Status::failure();
   }
   return version;
 }

@@ -1,4 +1,4 @@
-#include "util/signals.h"
+#include "platform/signals.h"
 
 #include <pthread.h>
 #include <unistd.h>
@@ -10,17 +10,11 @@
 #include <cstdio>
 #include <thread>
 
-#include "util/exit.h"
 #include "util/log.h"
-#include "util/stop.h"
+#include "platform/stop.h"
 
 namespace velmoran {
 namespace {
-
-// How long the main thread may take to reach its next step. It gets there in
-// moments (a killed child, an aborted download, the next file of an archive);
-// one that does not is stuck where nothing stops it (a frozen X server).
-constexpr std::chrono::seconds kStopPatience{10};
 
 // How long a child's end by one of the signals waits for the run's own stop
 // when the watcher may have taken the signal already.
@@ -37,30 +31,15 @@ sigset_t endingSignals() {
   return set;
 }
 
+InterruptionHandler handler = nullptr;
+
 void* watchForEndingSignals(void*) {
   const sigset_t set = endingSignals();
   int number = 0;
   while (sigwait(&set, &number) != 0) {
   }
-  const int status = 128 + number;
-  claimRunEnd();
-  requestStop();
-  // Before the first temporary folder nothing needs undoing. The main thread
-  // sets the cleanup before it makes one and looks for a stop after, so if
-  // it is not set now, the main thread parks before it makes any.
-  if (!hasFailedRunCleanup()) endRun(status);
-  if (!awaitMainThreadParked(kStopPatience)) {
-    // Removing folders the main thread may still be writing into or renaming
-    // could leave half of one under its final name: a later run removes them.
-    dprintf(STDERR_FILENO,
-            "[Extractor] Interrupted by signal %d; the run did not stop within %lld seconds, so its temporary "
-            "folders are left for a later run to remove\n",
-            number, static_cast<long long>(kStopPatience.count()));
-    setFailedRunCleanup(nullptr);
-    endRun(status);
-  }
-  logMessage("[Extractor] Interrupted by signal %d; removing this run's temporary folders\n", number);
-  endRun(status);
+  handler(number);
+  return nullptr;
 }
 
 }  // namespace
@@ -70,10 +49,13 @@ void ignoreSigpipe() {
   std::signal(SIGXFSZ, SIG_IGN);
 }
 
-void watchInterruptions() {
+void watchInterruptions(InterruptionHandler onInterruption) {
   const sigset_t set = endingSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   setMainThread();
+  // Every step of the main thread logs: where a run being stopped parks it.
+  setRecordGate(parkIfStopRequested);
+  handler = onInterruption;
   pthread_t watcher;
   if (pthread_create(&watcher, nullptr, watchForEndingSignals, nullptr) != 0) {
     // Without the watcher the signals end the process as they always did.

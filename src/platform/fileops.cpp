@@ -1,4 +1,4 @@
-#include "install/fileops.h"
+#include "platform/fileops.h"
 
 #include <fcntl.h>
 #include <ftw.h>
@@ -83,7 +83,7 @@ bool copyLink(const std::string& source, const std::string& destination) {
 // file keeps what it has open.
 FilePtr createPartFile(const std::string& destination, mode_t mode, std::string& part) {
   part = destination + ".part-XXXXXX";
-  checkPathLength(part);
+  if (!pathFits(part)) return nullptr;
   UniqueFd fd(mkstemp(part.data()));
   if (!fd) return nullptr;
   FilePtr out(fchmod(fd.get(), mode) == 0 ? fdopen(fd.get(), "wb") : nullptr);
@@ -113,14 +113,14 @@ void logChmodR755(const std::string& path) {
 }
 
 void chmodR755(const std::string& path) {
-  checkPathLength(path);
+  if (!pathFits(path)) return;
   logChmodR755(path);
   // Modes before descent, so a folder without x for us is opened up first.
   nftw(path.c_str(), chmodEntry, 32, FTW_PHYS);
 }
 
 bool doesFileExist(const std::string& path) {
-  checkPathLength(path);
+  if (!pathFits(path)) return false;
   if (!openRegularFile(path, true)) return false;
   logMessage("File exists: %s\n", path.c_str());
   return true;
@@ -152,7 +152,7 @@ int deleteFolderAt(UniqueFd folder, const std::string& path, bool recordEach) {
 }
 
 int deleteFolder(const std::string& folder) {
-  checkPathLength(folder);
+  if (!pathFits(folder)) return 1;
   UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd || deleteFolderAt(std::move(fd), folder, true) != 0) {
     logMessage("[DeleteFolder] Deleting from '%s' is NULL\n", folder.c_str());
@@ -162,8 +162,7 @@ int deleteFolder(const std::string& folder) {
 }
 
 bool copyFile(const std::string& source, const std::string& destination, mode_t mode, bool mustBeNew) {
-  checkPathLength(source);
-  checkPathLength(destination);
+  if (!pathFits(source) || !pathFits(destination)) return false;
   logMessage("[Extractor] Copying FILE %s\n", destination.c_str());
   FilePtr in = openForReading(source);
   if (!in) {
@@ -211,8 +210,7 @@ void dropDestinationLink(const std::string& path) {
 
 int copyTree(const std::string& source, const std::string& destination, bool followLinks,
              std::vector<FolderId>& ancestors) {
-  checkPathLength(source);
-  checkPathLength(destination);
+  if (!pathFits(source) || !pathFits(destination)) return 1;
   DirPtr dir = openDir(source.c_str());
   struct stat self {};
   if (!dir || fstat(dirfd(dir.get()), &self) != 0) {
@@ -328,8 +326,7 @@ int copyFolderFollowingLinks(const std::string& source, const std::string& desti
 mode_t copiedFileMode(mode_t sourceMode) { return (sourceMode & 0111) != 0 ? installMode() : kCopiedFileMode; }
 
 RenameOutcome doRename(const std::string& source, const std::string& destination) {
-  checkPathLength(source);
-  checkPathLength(destination);
+  if (!pathFits(source) || !pathFits(destination)) return RenameOutcome::Failed;
   printWorkingDir();
   bool renamed = std::rename(source.c_str(), destination.c_str()) == 0;
   int error = errno;
@@ -341,7 +338,7 @@ RenameOutcome doRename(const std::string& source, const std::string& destination
     }
     if (retry == kRenameRetries) break;
     logMessage("[Rename] Could not rename '%s' to '%s' [%d]\n", source.c_str(), destination.c_str(), error);
-    millisleep(kRenamePauseMs);
+    pauseBeforeRetry(kRenamePauseMs);
     renamed = std::rename(source.c_str(), destination.c_str()) == 0;
     error = errno;
   }

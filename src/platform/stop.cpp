@@ -1,4 +1,4 @@
-#include "util/stop.h"
+#include "platform/stop.h"
 
 #include <pthread.h>
 #include <sys/wait.h>

@@ -1,4 +1,4 @@
-#include "launch/launch_file.h"
+#include "format/launch_file.h"
 
 #include <cinttypes>
 

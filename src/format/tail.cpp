@@ -1,4 +1,4 @@
-#include "launcher/tail.h"
+#include "format/tail.h"
 
 #include <sys/mman.h>
 #include <sys/stat.h>

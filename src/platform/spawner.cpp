@@ -1,4 +1,4 @@
-#include "launch/spawner.h"
+#include "platform/spawner.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -13,8 +13,8 @@
 
 #include "util/file.h"
 #include "util/log.h"
-#include "util/signals.h"
-#include "util/stop.h"
+#include "platform/signals.h"
+#include "platform/stop.h"
 
 extern char** environ;
 

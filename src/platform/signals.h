@@ -12,15 +12,16 @@ namespace velmoran {
 // spawner), since an ignored signal is inherited across exec.
 void ignoreSigpipe();
 
-// SIGINT, SIGTERM and SIGHUP end the run with status 128 + the signal number.
+// What a run does on SIGINT, SIGTERM or SIGHUP, on the thread that waits for
+// them; it ends the process.
+using InterruptionHandler = void (*)(int signalNumber);
+
 // Call it first thing on the main thread, before any other thread exists: it
-// blocks the three there, so every later thread inherits the mask, and starts
-// the one thread that waits for them. During an install (once the run may
-// have made a temporary folder) that thread stops the main thread at its
-// next step (util/stop.h), kills the child it waits for, records the signal
-// and lets the failed-run cleanup remove this run's temporary folders before
-// the run ends. Children are started with an empty mask (the spawner).
-void watchInterruptions();
+// blocks the three signals there, so every later thread inherits the mask,
+// makes every log record a stopping point of the main thread (platform/stop.h),
+// and starts the one thread that waits for the signals and hands them to
+// onInterruption. Children are started with an empty mask (the spawner).
+void watchInterruptions(InterruptionHandler onInterruption);
 
 // For the main thread after a child it waited for was ended by childSignal.
 // A Ctrl-C reaches the launcher's whole process group, the child with it: the
