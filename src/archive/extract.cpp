@@ -5,6 +5,7 @@
 
 #include "archive/container.h"
 #include "archive/entry_output.h"
+#include "archive/lzma_stream.h"
 #include "archive/signature_check.h"
 #include "archive/stages.h"
 #include "platform/fileops.h"
@@ -65,6 +66,37 @@ Result<EntryTarget> targetOf(const EntryHeader& entry, const std::string& destin
   if (!pathFits(t.outPath)) return Status::failure();
   if (const Status made = createParentFolders(destination, t.path); !made.ok()) return made;
   return t;
+}
+
+// The next length bytes of the stream hold an LZMA-compressed archive: it is
+// decoded and extracted in one pass, so no file of it is written (archivePath
+// only names it in the records). False when its signature check failed;
+// otherwise its pack200 entries join outer, for the decision of the archive
+// that holds it.
+Result<bool> extractCompressedArchive(const std::optional<std::string>& unpack200, const std::string& archivePath,
+                                      const std::string& destination, FILE* stream, int64_t length, const rsa_key* key,
+                                      std::vector<PackedEntry>& outer) {
+  logMessage("[ExtractArchive] Extracting archive %s into %s\n", archivePath.c_str(), destination.c_str());
+  LzmaEntryStream decoded(stream, length, key != nullptr);
+  if (decoded.stream() == nullptr) {
+    logError("[ExtractArchive] Unable to decompress %s: %s\n", archivePath.c_str(), std::strerror(errno));
+    return Status::failure();
+  }
+  SignatureState state;
+  if (const Status extracted = extractEntries(unpack200, destination, decoded.stream(), state, key); !extracted.ok()) {
+    return extracted;
+  }
+  if (!decoded.finish()) {
+    logError("[ExtractArchive] %s could not be decompressed whole; nothing more is extracted\n", archivePath.c_str());
+    return Status::failure();
+  }
+  logMessage("[ExtractArchive] Done extracting archive.\n");
+  if (state.signature) {
+    SignedStream bytes(decoded);
+    if (!checkSignature(state, bytes, destination, key)) return false;
+  }
+  outer.insert(outer.end(), state.packed.begin(), state.packed.end());
+  return true;
 }
 
 // A tail entry that is an LZMA-compressed archive: decoded and extracted in

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "archive/extract.h"
+#include "archive/extraction_state.h"
 #include "archive/signature.h"
 #include "util/file.h"
 

@@ -4,10 +4,7 @@
 #include <cstring>
 
 #include "archive/entry_output.h"
-#include "archive/extract.h"
 #include "archive/lzma.h"
-#include "archive/lzma_stream.h"
-#include "archive/signature_check.h"
 #include "platform/fileops.h"
 #include "platform/spawner.h"
 #include "util/file.h"
@@ -58,32 +55,6 @@ Status decompressFile(const std::string& compressed, const std::string& decompre
   std::remove(decompressed.c_str());
   logError("[ExtractArchiveFile] Unable to decompress %s: %s\n", compressed.c_str(), error->c_str());
   return Status::failure();
-}
-
-Result<bool> extractCompressedArchive(const std::optional<std::string>& unpack200, const std::string& archivePath,
-                                      const std::string& destination, FILE* stream, int64_t length, const rsa_key* key,
-                                      std::vector<PackedEntry>& outer) {
-  logMessage("[ExtractArchive] Extracting archive %s into %s\n", archivePath.c_str(), destination.c_str());
-  LzmaEntryStream decoded(stream, length, key != nullptr);
-  if (decoded.stream() == nullptr) {
-    logError("[ExtractArchive] Unable to decompress %s: %s\n", archivePath.c_str(), std::strerror(errno));
-    return Status::failure();
-  }
-  SignatureState state;
-  if (const Status extracted = extractEntries(unpack200, destination, decoded.stream(), state, key); !extracted.ok()) {
-    return extracted;
-  }
-  if (!decoded.finish()) {
-    logError("[ExtractArchive] %s could not be decompressed whole; nothing more is extracted\n", archivePath.c_str());
-    return Status::failure();
-  }
-  logMessage("[ExtractArchive] Done extracting archive.\n");
-  if (state.signature) {
-    SignedStream bytes(decoded);
-    if (!checkSignature(state, bytes, destination, key)) return false;
-  }
-  outer.insert(outer.end(), state.packed.begin(), state.packed.end());
-  return true;
 }
 
 }  // namespace velmoran

@@ -209,6 +209,68 @@ void dropDestinationLink(const std::string& path) {
 }
 
 int copyTree(const std::string& source, const std::string& destination, bool followLinks,
+             std::vector<FolderId>& ancestors);
+
+// One file of a copied tree: written beside its destination with its own
+// kind of mode and renamed onto it once whole.
+bool copyTreeFile(const std::string& from, const std::string& to) {
+  FilePtr in = openForReading(from);
+  if (!in) {
+    logMessage("[CopyFolder] *************************** Unable to open source file for copy %s\n", from.c_str());
+    return false;
+  }
+  struct stat source {};
+  std::string part;
+  FilePtr out =
+      fstat(fileno(in.get()), &source) == 0 ? createPartFile(to, copiedFileMode(source.st_mode), part) : nullptr;
+  if (!out) {
+    logMessage("[CopyFolder] *************************** Unable to open destination file for copy %s\n", to.c_str());
+    return false;
+  }
+  const bool copied = copyStream(in.get(), out.get());
+  if (!finishCopy(std::move(out), copied) || std::rename(part.c_str(), to.c_str()) != 0) {
+    unlink(part.c_str());
+    logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n", from.c_str(), to.c_str());
+    return false;
+  }
+  return true;
+}
+
+// One entry of a copied tree; 0, or non-zero when the copy must stop.
+int copyTreeEntry(const std::string& from, const std::string& to, bool followLinks,
+                  std::vector<FolderId>& ancestors) {
+  EntryKind kind = kindOf(from);
+  if (kind == EntryKind::Link && followLinks) {
+    struct stat target {};
+    if (stat(from.c_str(), &target) != 0) {
+      logMessage("[CopyFolder] Skipping %s: its link leads nowhere\n", from.c_str());
+      return 0;
+    }
+    kind = S_ISDIR(target.st_mode) ? EntryKind::Folder : EntryKind::Other;
+  }
+  dropDestinationLink(to);
+  if (kind == EntryKind::Folder) {
+    logMessage("[CopyFolder] Copying DIR %s\n", to.c_str());
+    if (const int made = makeDir(to); made != 0) {
+      logMessage("[CopyFolder] *************************** Failed to copy %s to %s (could not create target "
+                 "folder)\n",
+                 from.c_str(), to.c_str());
+      return made;
+    }
+    if (const int copied = copyTree(from, to, followLinks, ancestors); copied != 0) {
+      logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n", from.c_str(), to.c_str());
+      return copied;
+    }
+    return 0;
+  }
+  logMessage("[CopyFolder] Copying FILE %s\n", to.c_str());
+  if (kind != EntryKind::Link) return copyTreeFile(from, to) ? 0 : 1;
+  if (copyLink(from, to)) return 0;
+  logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n", from.c_str(), to.c_str());
+  return 1;
+}
+
+int copyTree(const std::string& source, const std::string& destination, bool followLinks,
              std::vector<FolderId>& ancestors) {
   if (!pathFits(source) || !pathFits(destination)) return 1;
   DirPtr dir = openDir(source.c_str());
@@ -224,72 +286,13 @@ int copyTree(const std::string& source, const std::string& destination, bool fol
     return 1;
   }
   ancestors.push_back(id);
-  const int result = [&] {
-    while (const dirent* entry = readdir(dir.get())) {
-      if (skippedEntry(entry->d_name)) continue;
-      const std::string from = setPath(source, entry->d_name);
-      const std::string to = setPath(destination, entry->d_name);
-      EntryKind kind = kindOf(from);
-      if (kind == EntryKind::Link && followLinks) {
-        struct stat target {};
-        if (stat(from.c_str(), &target) != 0) {
-          logMessage("[CopyFolder] Skipping %s: its link leads nowhere\n", from.c_str());
-          continue;
-        }
-        kind = S_ISDIR(target.st_mode) ? EntryKind::Folder : EntryKind::Other;
-      }
-      dropDestinationLink(to);
-      if (kind == EntryKind::Folder) {
-        logMessage("[CopyFolder] Copying DIR %s\n", to.c_str());
-        if (const int made = makeDir(to); made != 0) {
-          logMessage(
-              "[CopyFolder] *************************** Failed to copy %s to %s (could not create "
-              "target folder)\n",
-              from.c_str(), to.c_str());
-          return made;
-        }
-        if (const int copied = copyTree(from, to, followLinks, ancestors); copied != 0) {
-          logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n", from.c_str(),
-                     to.c_str());
-          return copied;
-        }
-        continue;
-      }
-      logMessage("[CopyFolder] Copying FILE %s\n", to.c_str());
-      if (kind == EntryKind::Link) {
-        if (!copyLink(from, to)) {
-          logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n", from.c_str(),
-                     to.c_str());
-          return 1;
-        }
-        continue;
-      }
-      FilePtr in = openForReading(from);
-      if (!in) {
-        logMessage("[CopyFolder] *************************** Unable to open source file for copy %s\n",
-                   from.c_str());
-        return 1;
-      }
-      struct stat source {};
-      std::string part;
-      FilePtr out = fstat(fileno(in.get()), &source) == 0
-                        ? createPartFile(to, copiedFileMode(source.st_mode), part)
-                        : nullptr;
-      if (!out) {
-        logMessage("[CopyFolder] *************************** Unable to open destination file for copy %s\n",
-                   to.c_str());
-        return 1;
-      }
-      const bool copied = copyStream(in.get(), out.get());
-      if (!finishCopy(std::move(out), copied) || std::rename(part.c_str(), to.c_str()) != 0) {
-        unlink(part.c_str());
-        logMessage("[CopyFolder] *************************** Failed to copy %s to %s\n", from.c_str(),
-                   to.c_str());
-        return 1;
-      }
-    }
-    return 0;
-  }();
+  int result = 0;
+  while (const dirent* entry = readdir(dir.get())) {
+    if (skippedEntry(entry->d_name)) continue;
+    result = copyTreeEntry(setPath(source, entry->d_name), setPath(destination, entry->d_name), followLinks,
+                           ancestors);
+    if (result != 0) break;
+  }
   ancestors.pop_back();
   return result;
 }
