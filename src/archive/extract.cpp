@@ -1,5 +1,7 @@
 #include "archive/extract.h"
 
+#include <sys/stat.h>
+
 #include <cinttypes>
 #include <cstring>
 
@@ -166,6 +168,40 @@ Status unpackWaitingEntries(const std::optional<std::string>& unpack200, std::ve
   }
   packed.clear();
   return Status::success();
+}
+
+Result<bool> extractCompressedArchiveFile(const std::optional<std::string>& unpack200, const std::string& path,
+                                          const std::string& destination, const rsa_key* key) {
+  FilePtr in = openForReading(path);
+  struct stat info {};
+  if (!in || fstat(fileno(in.get()), &info) != 0) {
+    logMessage("[ExtractArchive] Failed to extract archive - couldn't open file %s\n", path.c_str());
+    return Status::failure();
+  }
+  std::vector<PackedEntry> packed;
+  const Result<bool> accepted = extractCompressedArchive(unpack200, path, destination, in.get(), info.st_size, key, packed);
+  if (!accepted.ok() || !*accepted) return accepted;
+  if (const Status unpacked = unpackWaitingEntries(unpack200, packed); !unpacked.ok()) return unpacked;
+  return true;
+}
+
+std::optional<std::string> readArchiveEntry(const std::string& archivePath, const std::string& name,
+                                            std::size_t maxSize) {
+  FilePtr in = openForReading(archivePath);
+  if (!in) return std::nullopt;
+  for (;;) {
+    const EntryHeader entry = readEntryHeader(in.get());
+    if (entry.end || entry.cut != CutField::kNone || entry.signature || entry.length < 0) return std::nullopt;
+    if (entry.isFolder()) continue;
+    if (entry.path != name) {
+      if (fseeko(in.get(), static_cast<off_t>(entry.length), SEEK_CUR) != 0) return std::nullopt;
+      continue;
+    }
+    if (static_cast<uint64_t>(entry.length) > maxSize) return std::nullopt;
+    std::string data(static_cast<std::size_t>(entry.length), '\0');
+    if (std::fread(data.data(), 1, data.size(), in.get()) != data.size()) return std::nullopt;
+    return data;
+  }
 }
 
 bool skipArchiveEntry(FILE* stream) {

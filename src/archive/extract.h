@@ -48,6 +48,19 @@ Result<EntryStep> extractArchiveFileCheckSignature(const std::optional<std::stri
 Status extractEntries(const std::optional<std::string>& unpack200, const std::string& destination, FILE* stream,
                       SignatureState& signature, const rsa_key* key);
 
+// An LZMA-compressed archive file (an archive of the update channel, as the
+// wrapper tail carries archives): decoded and extracted in one pass into
+// destination, its signature checked when it is signed, its pack200 entries
+// unpacked once it is accepted. False when it was refused.
+Result<bool> extractCompressedArchiveFile(const std::optional<std::string>& unpack200, const std::string& path,
+                                          const std::string& destination, const rsa_key* key);
+
+// The data of the archive's entry of this name, read whole; none when the
+// archive has no such entry before its signature block, or it is larger
+// than maxSize.
+std::optional<std::string> readArchiveEntry(const std::string& archivePath, const std::string& name,
+                                            std::size_t maxSize);
+
 // Reads past the next entry without extracting anything of it; false when
 // its header or data is cut short.
 bool skipArchiveEntry(FILE* stream);

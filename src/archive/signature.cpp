@@ -7,10 +7,13 @@
 #include <openssl/sha.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "archive/keccak.h"
 
 #include "util/log.h"
+#include "util/encoding.h"
+#include "util/file.h"
 
 namespace velmoran {
 namespace {
@@ -129,6 +132,21 @@ bool verifySignature(const unsigned char* sig, int count, const unsigned char* d
     return false;
   }
   return result == 1;
+}
+
+std::optional<std::string> sha256HexOfFile(const std::string& path) {
+  FilePtr in = openForReading(path);
+  if (!in) return std::nullopt;
+  SHA256_CTX context;
+  SHA256_Init(&context);
+  std::vector<unsigned char> buffer(1 << 16);
+  for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0;) {
+    SHA256_Update(&context, buffer.data(), n);
+  }
+  if (std::ferror(in.get()) != 0) return std::nullopt;
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256_Final(digest, &context);
+  return bytesToHex(digest, SHA256_DIGEST_LENGTH);
 }
 
 }  // namespace velmoran

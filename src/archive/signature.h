@@ -20,6 +20,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace velmoran {
 
@@ -46,6 +47,10 @@ bool initHash(hash_state& md);
 bool updateHash(hash_state& md, const unsigned char* data, int count);
 // The 64-byte digest, or none when the hash could not be finished.
 std::optional<Digest> doFinal(hash_state& md);
+
+// The SHA-256 of a whole file as 64 lowercase hex digits (what a manifest
+// states of an archive); none when the file cannot be read.
+std::optional<std::string> sha256HexOfFile(const std::string& path);
 
 struct RsaKeyDeleter {
   void operator()(rsa_key* key) const;

@@ -28,4 +28,8 @@ std::string archiveFileName(std::string_view component, std::string_view version
   return "Velmoran-" + std::string(component) + "-" + std::string(version) + "-archive.p2.l2";
 }
 
+std::string manifestFileName(std::string_view appName) {
+  return "Velmoran-" + std::string(appName) + "-manifest.p2";
+}
+
 }  // namespace velmoran

@@ -18,6 +18,18 @@ inline constexpr const char* kDecompressorName = "lzma64";
 inline constexpr const char* kSplashImageName = "nativesplash.png";
 inline constexpr const char* kCaStoreName = "cacerts";
 
+// In the master folder: the installed copy of the launcher, without payload,
+// that desktop entries and the updater start.
+inline constexpr const char* kLauncherCopyName = "VelmoranLauncher";
+
+// In the master folder: one file per version folder in use, which a running
+// updater holds a shared lock on.
+inline constexpr const char* kRunningFolderName = "VLRunning";
+
+// In the master folder: what the last check for updates found (plain text
+// lines "key value": checked, application, required).
+inline constexpr const char* kUpdateStatusName = "VelmoranUpdateStatus";
+
 // Why name cannot be the component name of the application or the JRE, or
 // none when it can. Version folder names are split at "-" and lie in the
 // master folder, so a name must be a single field of a single folder name
@@ -35,5 +47,8 @@ std::string versionFolderName(std::string_view component, std::string_view versi
 std::string versionFileName(std::string_view component);
 // The archive of one version: "Velmoran-<component>-<version>-archive.p2.l2".
 std::string archiveFileName(std::string_view component, std::string_view version);
+// The signed update manifest of an application, under the update URL:
+// "Velmoran-<app>-manifest.p2".
+std::string manifestFileName(std::string_view appName);
 
 }  // namespace velmoran

@@ -337,6 +337,16 @@ TailHeader readTailHeader(FILE* stream) {
   return header;
 }
 
+std::vector<unsigned char> tailHeaderBytes(const TailHeader& header) {
+  std::vector<unsigned char> bytes;
+  for (const TailHeaderField& field : kTailHeaderFields) {
+    const std::string& value = header.*field.member;
+    bytes.insert(bytes.end(), value.begin(), value.end());
+    bytes.push_back('\0');
+  }
+  return bytes;
+}
+
 int64_t readParamsCount(FILE* stream) { return readInt(stream, "Params Count"); }
 
 Param readParam(FILE* stream) {

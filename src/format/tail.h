@@ -101,6 +101,8 @@ struct TailHeaderField {
 extern const std::array<TailHeaderField, 11> kTailHeaderFields;
 
 TailHeader readTailHeader(FILE* stream);
+// The header as the file holds it: each field followed by its NUL.
+std::vector<unsigned char> tailHeaderBytes(const TailHeader& header);
 
 // True when the Params end marker stands right after the Params area that
 // starts at the stream's position, which it is left at. A launcher file cut

@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <vector>
 
 #include "platform/fileops.h"
@@ -111,6 +113,29 @@ std::optional<std::string> homeDirectoryOf(uid_t uid) {
 
 }  // namespace
 
+std::optional<std::string> homeDirectory() { return homeDirectoryOf(getuid()); }
+
+bool isInUse(const std::string& master, const std::string& folderName) {
+  UniqueFd lock(open(setPath(master, kRunningFolderName, folderName).c_str(),
+                     O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!lock) return false;
+  // The updater holds shared POSIX record locks: a write lock is refused while one is held.
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  return fcntl(lock.get(), F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
+bool isAnyInUse(const std::string& master) {
+  const std::string running = setPath(master, kRunningFolderName);
+  DirPtr dir = openDir(running.c_str());
+  if (!dir) return false;
+  while (const dirent* entry = readdir(dir.get())) {
+    if (entry->d_name[0] != '.' && isInUse(master, entry->d_name)) return true;
+  }
+  return false;
+}
+
 std::optional<std::string> locateSharedDirectory(InstallType type) {
   logMessage("%s", installTypeRecord(type));
   if (installsForAllUsers(type)) return sharedDirectoryOf(type, "");
@@ -208,6 +233,46 @@ int64_t pickVersionFromAppFolderName(const std::string& folderName) {
   const std::optional<std::string> field = dashField(folderName, 2);
   if (!field) return -1;
   return std::atol(field->c_str());
+}
+
+std::vector<std::string> versionFoldersOf(const std::string& master, const std::string& component) {
+  std::vector<std::pair<int64_t, std::string>> found;
+  if (DirPtr dir = openDir(master.c_str())) {
+    while (const dirent* entry = readdir(dir.get())) {
+      const std::string name = entry->d_name;
+      if (name.size() > 2 && checkAppFolderName(name, component) == 0 && pickVersionFromAppFolderName(name) >= 0) {
+        found.emplace_back(pickVersionFromAppFolderName(name), name);
+      }
+    }
+  }
+  std::sort(found.begin(), found.end(), std::greater<>());
+  std::vector<std::string> names;
+  for (auto& [version, name] : found) names.push_back(std::move(name));
+  return names;
+}
+
+void removeVersions(const std::string& master, const std::string& component, std::size_t keep,
+                    std::optional<int64_t> below) {
+  const std::vector<std::string> folders = versionFoldersOf(master, component);
+  std::size_t kept = 0;
+  for (const std::string& name : folders) {
+    const bool tooNew = below && pickVersionFromAppFolderName(name) > *below;
+    if (!tooNew && kept < keep) {
+      ++kept;
+      continue;
+    }
+    if (isInUse(master, name)) {
+      logMessage("[Extractor] Keeping %s: it is in use\n", name.c_str());
+      continue;
+    }
+    const std::string path = setPath(master, name);
+    UniqueFd folder(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder && deleteFolderAt(std::move(folder), path, false) == 0 && rmdir(path.c_str()) == 0) {
+      logMessage("[Extractor] Removed the old version %s\n", name.c_str());
+    } else {
+      logMessage("[Extractor] Unable to remove the old version %s: %s\n", name.c_str(), std::strerror(errno));
+    }
+  }
 }
 
 std::optional<std::string> pickAndAllocLatestFromMaster(const std::string& master,

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "format/install_type.h"
 
@@ -17,6 +18,15 @@ namespace velmoran {
 // "/.Velmoran", created if missing. None, after a record, when the user has
 // no password-database entry.
 std::optional<std::string> locateSharedDirectory(InstallType type);
+
+// The user's home directory from the password database (not $HOME), or none.
+std::optional<std::string> homeDirectory();
+
+// True when a running updater holds a lock on master/VLRunning/<folder>:
+// the version folder is in use and must not be removed.
+bool isInUse(const std::string& master, const std::string& folderName);
+// True when any version folder of master is in use.
+bool isAnyInUse(const std::string& master);
 
 // master/Velmoran-<component>-<version>-complete. Creates nothing.
 std::string makeAppFolder(const std::string& master, const std::string& component,
@@ -65,6 +75,15 @@ int checkAppFolderName(const std::string& folderName, const std::string& compone
 // The version field (between the 2nd and 3rd "-") as an integer, -1 when the
 // name has fewer than three "-".
 int64_t pickVersionFromAppFolderName(const std::string& folderName);
+
+// The component's version folders in master, newest first.
+std::vector<std::string> versionFoldersOf(const std::string& master, const std::string& component);
+
+// Removes the version folders of the component other than the newest keep
+// ones, and (for a rollback) those newer than below when given; a folder in
+// use stays. Records what is removed.
+void removeVersions(const std::string& master, const std::string& component, std::size_t keep,
+                    std::optional<int64_t> below = std::nullopt);
 
 // The bare entry name of the component's version folder with the highest
 // version; none when master cannot be opened or nothing matches.

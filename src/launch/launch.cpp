@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <vector>
@@ -194,12 +195,33 @@ void logLaterFields(const LaunchFileReading& reading) {
   }
 }
 
-// The java command line up to the class path: the executable and the heap sizes.
+// The java command line up to the class path: the executable, the heap
+// sizes and the JVM options the launch file names for its program (a
+// program the updater starts in its own JVM needs them there).
 std::vector<std::string> commandLineStart(const Executable& exe, const LaunchFile& lf) {
   std::vector<std::string> argv{exe.path};
   if (lf.jvmMem > 0) argv.push_back(format("-Xmx%" PRId64 "m", lf.jvmMem));
   if (lf.jvmStack > 0) argv.push_back(format("-Xms%" PRId64 "m", lf.jvmStack));
+  argv.insert(argv.end(), lf.appJvmOptions.begin(), lf.appJvmOptions.end());
   return argv;
+}
+
+// A list as a count and numbered entries: NAME_count, NAME_0, NAME_1, ...
+void addListProperty(PropertiesBlock& properties, const std::string& name, const std::vector<std::string>& values) {
+  addStaticProperty(properties, name + "s_count", std::to_string(values.size()));
+  for (std::size_t i = 0; i < values.size(); ++i) addStaticProperty(properties, format("%s_%zu", name.c_str(), i), values[i]);
+}
+
+// What the updater learns of its own start: the folders it runs from and
+// the heap and JVM options its java was given, to tell whether the
+// application can run in its JVM.
+void addUpdaterProperties(PropertiesBlock& properties, const std::string& appDir, const Executable& exe,
+                          const LaunchFile& lf) {
+  addStaticProperty(properties, "updater_folder", appDir);
+  addStaticProperty(properties, "jre_folder", exe.jreFolder);
+  addStaticProperty(properties, "updater_max_heap", std::to_string(std::max<int64_t>(lf.jvmMem, 0)));
+  addStaticProperty(properties, "updater_initial_heap", std::to_string(std::max<int64_t>(lf.jvmStack, 0)));
+  addListProperty(properties, "updater_jvm_option", lf.appJvmOptions);
 }
 
 }  // namespace
@@ -230,6 +252,7 @@ Result<int> launchFromLaunchFile(const LaunchRequest& request, const std::string
   logCountCutShort(kLaunchClasspathCountLabel, reading->counts.classpath, lf.classpath.size());
   argv.push_back(buildClasspath(appDir, lf.classpath));
   PropertiesBlock launchProperties = launchPropertiesOf(request, appDir, jre);
+  if (isApp) addUpdaterProperties(launchProperties, appDir, exe, lf);
   addLsoOptions(exe.lsoPath, launchProperties, argv);
 
   const std::size_t mainClassSlot = argv.size();
@@ -267,6 +290,28 @@ Result<int> launchFromLaunchFile(const LaunchRequest& request, const std::string
   }
   closeLoggedFile();
   return startAndWait(argv);
+}
+
+void addApplicationProperties(PropertiesBlock& properties, const std::string& masterFolder,
+                              const std::string& appName) {
+  const std::optional<std::string> newest = pickAndAllocLatestFromMaster(masterFolder, appName);
+  if (!newest) return;
+  const std::string appDir = setPath(masterFolder, *newest);
+  FilePtr file = openForReading(launchFilePath(appDir));
+  if (!file) {
+    logMessage("[Extractor] The application's launch file in %s cannot be read; the updater is not told of it\n",
+               appDir.c_str());
+    return;
+  }
+  const LaunchFile lf = readLaunchFile(file.get()).file;
+  addStaticProperty(properties, "app_folder", *newest);
+  addStaticProperty(properties, "app_version", format("%011" PRId64, pickVersionFromAppFolderName(*newest)));
+  addStaticProperty(properties, "app_main_class", lf.mainClass);
+  addStaticProperty(properties, "app_classpath", buildClasspath(appDir, lf.classpath));
+  addStaticProperty(properties, "app_max_heap", std::to_string(std::max<int64_t>(lf.jvmMem, 0)));
+  addStaticProperty(properties, "app_initial_heap", std::to_string(std::max<int64_t>(lf.jvmStack, 0)));
+  addListProperty(properties, "app_jvm_option", lf.appJvmOptions);
+  addListProperty(properties, "app_arg", lf.extraArgs);
 }
 
 Status launchApp(const LaunchRequest& request, const std::string& jreName) {

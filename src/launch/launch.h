@@ -42,6 +42,15 @@ struct LaunchRequest {
 // a failure with status 1, an unwritable properties file with 99.
 Result<int> launchFromLaunchFile(const LaunchRequest& request, const std::string& jre, LaunchClass launchClass);
 
+// Tells the updater of the newest installed version of the application:
+// static properties "app_folder", "app_version", "app_main_class",
+// "app_classpath" (absolute entries joined with ":"), "app_max_heap",
+// "app_initial_heap", and the lists "app_jvm_option" and "app_arg" (a
+// "..s_count" and numbered entries), read from its launch file. Nothing when
+// none is installed.
+void addApplicationProperties(PropertiesBlock& properties, const std::string& masterFolder,
+                              const std::string& appName);
+
 // Starts the version folder's program with the newest private JRE of
 // jreName; a start that fails is a failure with status 1 (recorded in the log
 // file too).

@@ -10,17 +10,23 @@
 #include <unistd.h>
 
 #include "format/tail_plan.h"
+#include "format/names.h"
 #include "install/locations.h"
 #include "launch/launch.h"
 #include "launcher/decision.h"
 #include "launcher/install.h"
+#include "launcher/desktop_entry.h"
+#include "launcher/launcher_copy.h"
 #include "launcher/own_file.h"
 #include "launcher/settings.h"
+#include "launcher/uninstall.h"
+#include "launcher/update.h"
 #include "platform/signals.h"
 #include "platform/stop.h"
 #include "splash/splash.h"
 #include "util/file.h"
 #include "util/log.h"
+#include "util/paths.h"
 
 namespace velmoran {
 namespace {
@@ -76,29 +82,6 @@ T valueOrEnd(Result<T> result) {
   return std::move(*result);
 }
 
-// Runs for one application take turns at installing: a second launcher
-// started meanwhile waits for the first one's install, and then finds it in
-// place, instead of extracting the same versions beside it and copying them
-// over folders the first run has started from. The lock on the master folder
-// goes with the process (its descriptor is not inherited by what it starts);
-// where none can be taken the run goes on without. True when it waited.
-bool takeInstallTurn(const std::string& masterFolder, UniqueFd& turn) {
-  UniqueFd master(open(masterFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!master) return false;
-  bool waited = false;
-  if (flock(master.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK) return false;
-    logMessage("[Extractor] Another run is installing into %s; waiting for it to finish\n", masterFolder.c_str());
-    waited = true;
-    int locked = 0;
-    while ((locked = flock(master.get(), LOCK_EX)) != 0 && errno == EINTR) {
-    }
-    if (locked != 0) return true;
-  }
-  turn = std::move(master);
-  return waited;
-}
-
 // Decides, with the records of the decision; installed is what it found.
 Decision decideOver(const RunSettings& s, InstalledVersions& installed) {
   logMessage("[Extractor] Checking for a latest valid GU\n");
@@ -114,9 +97,16 @@ Decision decideOver(const RunSettings& s, InstalledVersions& installed) {
   return d;
 }
 
-// The updater's version folder to hand over to: the newest installed, after
-// installing what the tail carries when the decision says so.
-Result<std::string> installWhatIsNeeded(const Invocation& invocation, const RunSettings& s, TailEntries& tail) {
+// The updater's version folder to hand over to, and whether the run
+// installed anything to get it.
+struct Installed {
+  std::string updaterFolder;
+  bool installed = false;
+};
+
+// The newest installed updater, after installing what the tail carries when
+// the decision says so.
+Result<Installed> installWhatIsNeeded(const Invocation& invocation, const RunSettings& s, TailEntries& tail) {
   InstalledVersions installed;
   Decision d = decideOver(s, installed);
   UniqueFd turn;
@@ -124,21 +114,52 @@ Result<std::string> installWhatIsNeeded(const Invocation& invocation, const RunS
   if (d.action == Action::Install && takeInstallTurn(s.masterFolder, turn)) d = decideOver(s, installed);
   if (d.action == Action::JustRun) {
     logMessage("[Extractor] Running without extraction now\n");
-    return *installed.updater;
+    return Installed{*installed.updater, false};
   }
   if (!s.hasGu) {
     logMessage("[Extractor] Unable to run (we are just a launcher)\n");
     return Status::failure();
   }
-  return installFromTail(InstallRun{invocation, s, tail});
+  Result<std::string> updater = installFromTail(InstallRun{invocation, s, tail});
+  if (!updater.ok()) return updater.status();
+  return Installed{*updater, true};
 }
 
-// Starts the updater of the version folder; prepare-only runs end before.
+// A setup file leaves the installed launcher (and, when it installed, the
+// menu entry) behind, so that the application starts without it.
+void leaveLauncherBehind(const OwnFile& own, const Invocation& invocation, const RunSettings& s,
+                         const Installed& done) {
+  const std::string copy = setPath(s.masterFolder, kLauncherCopyName);
+  if (!s.hasGu || (!done.installed && access(copy.c_str(), X_OK) == 0)) return;
+  writeLauncherCopy(invocation.launcherPath, own.tailMarkerAt, own.paramsStart, s.header, s.masterFolder);
+  if (done.installed) installDesktopEntry(s, setPath(s.masterFolder, done.updaterFolder));
+}
+
+// Starts the updater of the version folder, telling it of the installed
+// launcher and application; prepare-only runs end before.
 Status handOver(const Invocation& invocation, const RunSettings& s, const std::string& updaterFolder) {
   if (invocation.prepareOnly) return Status::success();
-  const LaunchRequest request{s.masterFolder,      updaterFolder,      s.properties, invocation.userArgs,
-                              s.staticUpdateUrl, s.dynamicUpdateUrl, invocation.absolutePath};
+  LaunchRequest request{s.masterFolder,      updaterFolder,      s.properties, invocation.userArgs,
+                        s.staticUpdateUrl, s.dynamicUpdateUrl, invocation.absolutePath};
+  const std::string copy = setPath(s.masterFolder, kLauncherCopyName);
+  if (access(copy.c_str(), X_OK) == 0) addStaticProperty(request.properties, "launcher", copy);
+  addApplicationProperties(request.properties, s.masterFolder, s.header.appName);
   return launchApp(request, s.jreName);
+}
+
+// A run of one of the launcher's own words other than prepare-only.
+[[noreturn]] void runMode(const Invocation& invocation, const RunSettings& settings) {
+  switch (invocation.mode) {
+    case Mode::Update:
+    case Mode::UpdateWait:
+      endRun(checkForUpdates(invocation, settings, invocation.mode == Mode::UpdateWait));
+    case Mode::Uninstall:
+      endRun(uninstall(settings));
+    case Mode::Run:
+    case Mode::PrepareOnly:
+      break;
+  }
+  endRun(Status::failure());
 }
 
 }  // namespace
@@ -146,8 +167,11 @@ Status handOver(const Invocation& invocation, const RunSettings& s, const std::s
 void runLauncher(const Invocation& given) {
   watchInterruptions(onInterruption);  // before any other thread exists
   ignoreSigpipe();
-  std::printf("Extracting wrapper tail...\n");
-  std::fflush(stdout);
+  // A run of the launcher's own words says what it did in a few lines of its
+  // own; its records go to the log file only.
+  const bool quiet = given.mode != Mode::Run && given.mode != Mode::PrepareOnly;
+  if (quiet) setConsoleLogging(false);
+  logConsole("Extracting wrapper tail...\n");
   Invocation invocation = given;
   // Every run connects to the display first; without one the splash stays off.
   init();
@@ -158,11 +182,13 @@ void runLauncher(const Invocation& given) {
   OwnFile own = valueOrEnd(readOwnFile(invocation));
   const RunSettings settings =
       valueOrEnd(settleRun(invocation, std::move(own.header), std::move(own.params), std::move(own.properties)));
+  if (quiet) runMode(invocation, settings);
   TailEntries tail(std::move(own.tail), tailPlan(settings.header, settings.jreName), invocation.launcherPath,
                    settings.key.get());
-  const std::string updaterFolder = valueOrEnd(installWhatIsNeeded(invocation, settings, tail));
+  const Installed done = valueOrEnd(installWhatIsNeeded(invocation, settings, tail));
   tail.close();
-  endRun(handOver(invocation, settings, updaterFolder));
+  leaveLauncherBehind(own, invocation, settings, done);
+  endRun(handOver(invocation, settings, done.updaterFolder));
 }
 
 }  // namespace velmoran

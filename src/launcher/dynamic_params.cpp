@@ -61,6 +61,10 @@ Status applyParam(DynamicParams& params, const std::string& name, const std::str
     logMessage("[DynProps] Base64 decoding image...\n");
     params.splashImage = base64_decode(value);
     logMessage("[DynProps] Decode complete\n");
+  } else if (name == "desktop_entry") {
+    params.desktopEntry = value;
+  } else if (name == "desktop_categories") {
+    params.desktopCategories = value;
   } else if (name == "jre_name") {
     // The name becomes part of version folder names and download URLs: one
     // that cannot be a component name would never match its own folder, or

@@ -19,6 +19,8 @@ struct DynamicParams {
   bool autotest = false;                                   // "wrapper_autotest"
   std::optional<std::vector<unsigned char>> splashImage;   // "splash_image", decoded
   std::string jreName;                                     // "jre_name"
+  std::string desktopEntry;                                // "desktop_entry": "false" writes no menu entry
+  std::string desktopCategories;                           // "desktop_categories": the entry's Categories
 };
 
 // Reads the Params section from a stream positioned just after the Params

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "util/paths.h"
 
@@ -17,6 +18,14 @@ Invocation invocationOf(int argc, char** argv) {
     inv.userArgs.assign(argv + 1, argv + argc);
   }
   inv.prepareOnly = argc > 0 && inv.fullArgs.back() == kPrepareOnlyArgument;
+  if (inv.prepareOnly) inv.mode = Mode::PrepareOnly;
+  const std::pair<const char*, Mode> words[] = {
+      {kUpdateArgument, Mode::Update}, {kUpdateWaitArgument, Mode::UpdateWait}, {kUninstallArgument, Mode::Uninstall}};
+  for (const auto& [word, mode] : words) {
+    if (inv.userArgs.empty() || inv.userArgs.back() != word) continue;
+    inv.mode = mode;
+    inv.userArgs.pop_back();
+  }
   return inv;
 }
 

@@ -7,17 +7,27 @@
 
 namespace velmoran {
 
-// The last argument that makes a run prepare an installation without showing
-// or launching anything.
+// The launcher's own words: recognised only as the last argument, every
+// other argument is the application's.
+// Prepare an installation without showing or launching anything.
 inline constexpr const char* kPrepareOnlyArgument = "VLPREPARE_FOR_LAUNCH_ONLY";
+// Check the update channel and install what it has newer, quietly; with the
+// splash's progress.
+inline constexpr const char* kUpdateArgument = "VLUPDATE";
+inline constexpr const char* kUpdateWaitArgument = "VLUPDATE_WAIT";
+// Remove the install, its menu entry and icon.
+inline constexpr const char* kUninstallArgument = "VLUNINSTALL";
+
+enum class Mode { Run, PrepareOnly, Update, UpdateWait, Uninstall };
 
 // How the launcher was started.
 struct Invocation {
   std::string launcherPath;           // as invoked: the file that is read
   std::string absolutePath;           // handed to the launch
-  std::vector<std::string> userArgs;  // the arguments after the program name
+  std::vector<std::string> userArgs;  // the arguments after the program name (and before a word of its own)
   std::vector<std::string> fullArgs;  // the whole command line
   bool prepareOnly = false;           // the last argument is kPrepareOnlyArgument
+  Mode mode = Mode::Run;
 };
 
 Invocation invocationOf(int argc, char** argv);

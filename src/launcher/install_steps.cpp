@@ -1,5 +1,7 @@
 #include "launcher/install_steps.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -68,6 +70,29 @@ Status moveIntoPlace(const std::string& temporary, const std::string& versionFol
   logError("[Extractor] Unable to put %s in place as %s; the install is not complete\n", temporary.c_str(),
            versionFolder.c_str());
   return Status::failure();
+}
+
+// Runs for one application take turns at installing: a second launcher
+// started meanwhile waits for the first one's install, and then finds it in
+// place, instead of extracting the same versions beside it and copying them
+// over folders the first run has started from. The lock on the master folder
+// goes with the process (its descriptor is not inherited by what it starts);
+// where none can be taken the run goes on without. True when it waited.
+bool takeInstallTurn(const std::string& masterFolder, UniqueFd& turn) {
+  UniqueFd master(open(masterFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!master) return false;
+  bool waited = false;
+  if (flock(master.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) return false;
+    logMessage("[Extractor] Another run is installing into %s; waiting for it to finish\n", masterFolder.c_str());
+    waited = true;
+    int locked = 0;
+    while ((locked = flock(master.get(), LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) return true;
+  }
+  turn = std::move(master);
+  return waited;
 }
 
 void discardFolder(const std::string& folder) {

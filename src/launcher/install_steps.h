@@ -74,6 +74,12 @@ Status keepInstalled(TailEntries& tail, const std::string& versionFolder, int en
 // already, it is kept and the temporary folder goes.
 Status moveIntoPlace(const std::string& temporary, const std::string& versionFolder);
 
+// Runs for one application take turns at installing (the lock on the master
+// folder, held through turn until the process ends): a second run started
+// meanwhile waits, and then finds the first one's install in place. True
+// when it waited; where no lock can be taken the run goes on without.
+bool takeInstallTurn(const std::string& masterFolder, UniqueFd& turn);
+
 // Removes a temporary folder whose content must not be installed.
 void discardFolder(const std::string& folder);
 

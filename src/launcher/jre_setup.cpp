@@ -52,17 +52,22 @@ std::string installedUnpack200(const std::string& versionFolder) {
 // it is still in its temporary folder, then renames it into place: once
 // renamed, a JRE folder is never written again, so a run killed half-way
 // leaves no cut CA store in a complete JRE. Returns its unpack200.
-Result<std::string> finishJre(const char* section, const std::string& temporary, const std::string& versionFolder,
-                              const UpdaterFiles& updater) {
-  logEndSection(section);
+Status readyAndRename(const std::string& temporary, const std::string& versionFolder, const std::string& caStore) {
   logMessage("[Extractor] JRE setup. Overriding cacerts.\n");
-  overrideCACerts(updater.cacerts, temporary);
+  overrideCACerts(caStore, temporary);
   chmod777(temporary);
   logMessage("[Extractor] Ensuring JRE bin is writable.\n");
   chmod777(setPath(temporary, "bin"));
   getUnpack200Executable(temporary);
   if (const Status moved = moveIntoPlace(temporary, versionFolder); !moved.ok()) return moved;
   logMessage("[Extractor] Renamed JRE folder to %s\n", versionFolder.c_str());
+  return Status::success();
+}
+
+Result<std::string> finishJre(const char* section, const std::string& temporary, const std::string& versionFolder,
+                              const UpdaterFiles& updater) {
+  logEndSection(section);
+  if (const Status placed = readyAndRename(temporary, versionFolder, updater.cacerts); !placed.ok()) return placed;
   return installedUnpack200(versionFolder);
 }
 
@@ -373,6 +378,17 @@ Result<std::string> downloadJre(const InstallRun& run, const UpdaterFiles& updat
 }
 
 }  // namespace
+
+Status placeJre(const std::string& temporary, const std::string& versionFolder, const std::string& caStore) {
+  if (!hasJavaExecutable(temporary)) {
+    logError("[Extractor] The JRE archive holds no bin/java, so it is no JRE; refusing it\n");
+    discardFolder(temporary);
+    return Status::failure();
+  }
+  logMessage("[Extractor] Regenerating jsa...\n");
+  regenerateClassDataArchive(temporary);
+  return readyAndRename(temporary, versionFolder, caStore);
+}
 
 Result<std::string> setUpJre(const InstallRun& run, const UpdaterFiles& updater) {
   const RunSettings& s = run.settings;

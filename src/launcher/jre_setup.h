@@ -13,4 +13,10 @@ namespace velmoran {
 // already is kept) and returns the path of its unpack200.
 Result<std::string> setUpJre(const InstallRun& run, const UpdaterFiles& updater);
 
+// A JRE extracted into temporary made ready while it is still there and
+// renamed onto versionFolder: without bin/java it is refused (a failure,
+// and the folder goes); its class data archive is made, it gets the CA store
+// caStore when that exists, and its modes.
+Status placeJre(const std::string& temporary, const std::string& versionFolder, const std::string& caStore);
+
 }  // namespace velmoran

@@ -44,6 +44,7 @@ Status readHeader(const std::string& path, off_t paramsStart, OwnFile& file) {
       "[Extractor] ************************* Failed to extract wrapper tail - couldn't open file %s\n";
   FilePtr tail = openAtMarker(path, allocAndInitMarker(), "Tail", kOpenFailure);
   if (!tail) return Status::failure();
+  file.tailMarkerAt = ftello(tail.get()) - static_cast<off_t>(kTailMarkerLength);
   logMessage("[Extractor] Found tail marker\n");
   file.tail = endTailAtParams(std::move(tail), paramsStart);
   if (!file.tail) {
@@ -64,8 +65,7 @@ Status readHeader(const std::string& path, off_t paramsStart, OwnFile& file) {
 
 Result<OwnFile> readOwnFile(const Invocation& invocation) {
   OwnFile file;
-  off_t paramsStart = -1;
-  if (const Status read = readParams(invocation.launcherPath, file, paramsStart); !read.ok()) return read;
+  if (const Status read = readParams(invocation.launcherPath, file, file.paramsStart); !read.ok()) return read;
   if (invocation.prepareOnly) {
     logMessage(
         "[Extractor] This is an elevated run purely to prepare an installation. Will not show UI or "
@@ -73,7 +73,7 @@ Result<OwnFile> readOwnFile(const Invocation& invocation) {
   }
   logMessage("\n");
   logStartSection("Extracting wrapper tail\n");
-  if (const Status read = readHeader(invocation.launcherPath, paramsStart, file); !read.ok()) return read;
+  if (const Status read = readHeader(invocation.launcherPath, file.paramsStart, file); !read.ok()) return read;
   return file;
 }
 

@@ -17,6 +17,8 @@ struct OwnFile {
   PropertiesBlock properties;  // the dynamic properties, in Params order
   TailHeader header;
   FilePtr tail;  // the tail's entries, made to end where the Params marker starts
+  off_t tailMarkerAt = -1;  // where the Tail marker starts: the launcher program ends there
+  off_t paramsStart = -1;   // where the Params marker starts: the Params section runs to the end
 };
 
 // A file whose markers are missing, whose Params section is not whole, or

@@ -29,6 +29,9 @@ constexpr int kBarWidth = 40;
 constexpr long kLowestSpeed = 1024;
 
 long connectTimeoutSeconds = 30;
+// The check for updates never holds a start up for long.
+constexpr long kManifestConnectTimeoutSeconds = 2;
+constexpr long kManifestTimeLimitMs = 10 * 1000;
 long stallTimeoutSeconds = 60;
 long versionFileTimeLimitMs = 60 * 1000;
 long archiveTimeLimitMs = 30 * 60 * 1000;
@@ -48,6 +51,25 @@ struct CurlCleanup {
   void operator()(CURL* handle) const noexcept { curl->easy_cleanup(handle); }
 };
 using CurlPtr = std::unique_ptr<CURL, CurlCleanup>;
+
+long timeLimitMsOf(DownloadKind kind) {
+  switch (kind) {
+    case DownloadKind::VersionFile: return versionFileTimeLimitMs;
+    case DownloadKind::Manifest: return kManifestTimeLimitMs;
+    case DownloadKind::Archive: break;
+  }
+  return archiveTimeLimitMs;
+}
+
+curl_off_t sizeLimitOf(const DownloadRequest& request) {
+  if (request.sizeLimit >= 0) return request.sizeLimit;
+  switch (request.kind) {
+    case DownloadKind::VersionFile: return kMaxVersionFileSize;
+    case DownloadKind::Manifest: return kMaxManifestSize;
+    case DownloadKind::Archive: break;
+  }
+  return kMaxArchiveSize;
+}
 
 void say(const char* line) {
   std::puts(line);
@@ -87,12 +109,12 @@ void setOptions(const CurlLibrary& curl, CURL* handle, const DownloadRequest& re
   setopt(handle, CURLOPT_MAXREDIRS, 5L);
   setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   // A server that stops answering would otherwise hold the launcher forever.
-  setopt(handle, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
+  setopt(handle, CURLOPT_CONNECTTIMEOUT,
+         request.kind == DownloadKind::Manifest ? kManifestConnectTimeoutSeconds : connectTimeoutSeconds);
   setopt(handle, CURLOPT_LOW_SPEED_LIMIT, kLowestSpeed);
   setopt(handle, CURLOPT_LOW_SPEED_TIME, stallTimeoutSeconds);
   // A server that sends just fast enough for the stall rule must end too.
-  setopt(handle, CURLOPT_TIMEOUT_MS,
-         request.kind == DownloadKind::VersionFile ? versionFileTimeLimitMs : archiveTimeLimitMs);
+  setopt(handle, CURLOPT_TIMEOUT_MS, timeLimitMsOf(request.kind));
   // Time-outs must not be carried by signals on a worker thread.
   setopt(handle, CURLOPT_NOSIGNAL, 1L);
   if (withoutProxy) setopt(handle, CURLOPT_PROXY, "");
@@ -208,7 +230,7 @@ void downloadThread(DownloadRequest& request) {
     unlink(partPath.c_str());
     return;
   }
-  const curl_off_t limit = request.kind == DownloadKind::VersionFile ? kMaxVersionFileSize : kMaxArchiveSize;
+  const curl_off_t limit = sizeLimitOf(request);
   Transfer first{out.get(), limit};
   say("[HttpDownloader] Setting up download options");
   setOptions(*curl, handle.get(), request, first, false);
@@ -239,8 +261,8 @@ void downloadThread(DownloadRequest& request) {
 }
 
 bool downloadFile(const std::string& url, const std::string& destination, DownloadKind kind,
-                  DownloadProgress progress) {
-  DownloadRequest request{url, destination, kind, progress};
+                  DownloadProgress progress, curl_off_t sizeLimit) {
+  DownloadRequest request{url, destination, kind, progress, sizeLimit};
   pthread_t worker;
   const int error = pthread_create(&worker, nullptr, downloadThreadEntry, &request);
   if (error != 0) {

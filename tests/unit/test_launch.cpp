@@ -230,7 +230,10 @@ TEST_P(LaunchProperties, FollowTheIncomingBlock) {
   EXPECT_EQ(o.log.find("Retrying"), std::string::npos);
   EXPECT_EQ(propertiesOf(startedWith()),
             "vldyna_jre_name\0TestJre\0"s + GetParam().urlProperties + "vlstat_app_dir\0"s + appDir() +
-                "\0vlstat_jre_name\0TestJre\0vlstat_launched_from_dynprops\0"s + kLauncher);
+                "\0vlstat_jre_name\0TestJre\0vlstat_launched_from_dynprops\0"s + kLauncher +
+                // What the updater learns of its own start.
+                "\0vlstat_updater_folder\0"s + appDir() + "\0vlstat_jre_folder\0"s + jreDir() +
+                "\0vlstat_updater_max_heap\0" "0\0vlstat_updater_initial_heap\0" "0\0vlstat_updater_jvm_options_count\0" "0"s);
 }
 
 INSTANTIATE_TEST_SUITE_P(
