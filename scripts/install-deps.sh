@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libssl-dev
   openjdk-17-jdk-headless python3 python3-pycryptodome
   util-linux
+  # desktop-file-validate checks the menu entries the launcher writes.
+  desktop-file-utils
   # cpack -G DEB finds the programs among the package's files with file(1),
   # to take their library dependencies.
   file

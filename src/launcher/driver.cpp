@@ -173,8 +173,9 @@ void runLauncher(const Invocation& given) {
   if (quiet) setConsoleLogging(false);
   logConsole("Extracting wrapper tail...\n");
   Invocation invocation = given;
-  // Every run connects to the display first; without one the splash stays off.
-  init();
+  // Every run that may show the splash connects to the display first;
+  // without one the splash stays off.
+  if (given.mode != Mode::Update && given.mode != Mode::Uninstall) init();
   invocation.absolutePath = getAbsoluteExePath(invocation.launcherPath);
   logMessage("[Extractor] The absolute wrapper path is %s\n", invocation.absolutePath.c_str());
   logMessage("[Extractor] The executable name is %s\n", invocation.launcherPath.c_str());

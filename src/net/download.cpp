@@ -71,10 +71,7 @@ curl_off_t sizeLimitOf(const DownloadRequest& request) {
   return kMaxArchiveSize;
 }
 
-void say(const char* line) {
-  std::puts(line);
-  std::fflush(stdout);
-}
+void say(const char* line) { logConsole("%s\n", line); }
 
 // Writes the body into the file until the limit would be passed; a short
 // count then makes libcurl abort the transfer, whatever the server announced.
@@ -175,13 +172,9 @@ int progress_func(void* clientData, curl_off_t downloadTotal, curl_off_t downloa
   if (downloadTotal <= 0) return 0;
   const double fraction =
       static_cast<double>(downloadedNow) / static_cast<double>(downloadTotal);
-  std::printf("%3.0f%% [", fraction * 100);
   const long filled = std::lround(fraction * kBarWidth);
-  long i = 0;
-  for (; i < filled; ++i) std::putchar('=');
-  for (; i < kBarWidth; ++i) std::putchar(' ');
-  std::printf("]\r");
-  std::fflush(stdout);
+  logConsole("%3.0f%% [%s%s]\r", fraction * 100, std::string(static_cast<std::size_t>(filled), '=').c_str(),
+             std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str());
   const auto* request = static_cast<const DownloadRequest*>(clientData);
   if (request != nullptr && request->progress != nullptr) request->progress(static_cast<int>(fraction * 100));
   return 0;
@@ -216,9 +209,8 @@ void downloadThread(DownloadRequest& request) {
                  request.destination.c_str(), std::strerror(errno));
     return;
   }
-  std::printf("[HttpDownloader] Starting download of %s to %s...\n", request.url.c_str(),
-              request.destination.c_str());
-  std::fflush(stdout);
+  logConsole("[HttpDownloader] Starting download of %s to %s...\n", request.url.c_str(),
+             request.destination.c_str());
   say("[HttpDownloader] Kickstarting curl");
 
   // The first download loads libcurl; a machine without it cannot download.
