@@ -14,6 +14,7 @@
 #include "install/locations.h"
 #include "launch/jre.h"
 #include "launch/launch.h"
+#include "launcher/channel.h"
 #include "net/download.h"
 #include "platform/fileops.h"
 #include "platform/spawner.h"
@@ -322,14 +323,51 @@ Status decompressDownloadedJre(const UpdaterFiles& updater, const std::string& a
   return Status::success();
 }
 
+// Where the JRE to download comes from: the channel's signed manifest when
+// one is published and lists this file's JRE, so its version and its
+// archive's size and digest are the vendor's; otherwise the version file.
+struct JreSource {
+  std::string version;
+  std::optional<ManifestComponent> listed;
+};
+
+Result<JreSource> chooseJreSource(const InstallRun& run, const std::string& temporary) {
+  const RunSettings& s = run.settings;
+  const Result<std::optional<Manifest>> manifest = fetchManifest(s, temporary, nullptr);
+  if (!manifest.ok()) {
+    discardFolder(temporary);
+    return manifest.status();
+  }
+  if (*manifest) {
+    for (const ManifestComponent& c : (*manifest)->components) {
+      if (c.kind != ManifestKind::Jre || c.name != s.jreName) continue;
+      logMessage("[JREDownload] The manifest lists JRE version %s\n", c.version.c_str());
+      return JreSource{c.version, c};
+    }
+    logMessage("[JREDownload] The manifest lists no JRE %s; the version file says which\n", s.jreName.c_str());
+  }
+  const Result<std::string> version = fetchJreVersion(run, temporary);
+  if (!version.ok()) return version.status();
+  return JreSource{*version, std::nullopt};
+}
+
 // The archive of the version, downloaded, checked and extracted into temporary.
 Status downloadAndExtractJre(const InstallRun& run, const UpdaterFiles& updater, const std::string& temporary,
-                             const std::string& version) {
+                             const JreSource& source) {
   const RunSettings& s = run.settings;
   const std::string archive = setPath(temporary, "JREArchive.p2.l2");
   const std::string decompressed = setPath(temporary, "JREArchive.p2");
   logMessage("[JREDownload] Downloading JRE\n");
-  if (!download(run, s.chosenUpdateUrl + archiveFileName(s.jreName, version), archive, DownloadKind::Archive)) {
+  if (source.listed) {
+    const bool ui = !s.noUi && !run.invocation.prepareOnly;
+    if (ui) showSplash();
+    const Result<std::string> listed = downloadListedArchive(s, temporary, *source.listed, ui ? setProgress : nullptr);
+    if (ui) setProgress(-1);
+    if (!listed.ok() || std::rename(listed->c_str(), archive.c_str()) != 0) {
+      return giveUpOnDownloadedJre(temporary, "[JREDownload] Failed to download JRE\n");
+    }
+  } else if (!download(run, s.chosenUpdateUrl + archiveFileName(s.jreName, source.version), archive,
+                       DownloadKind::Archive)) {
     return giveUpOnDownloadedJre(temporary, "[JREDownload] Failed to download JRE\n");
   }
   logMessage("[JREDownload] JRE Downloaded OK, will extract\n");
@@ -360,20 +398,21 @@ Result<std::string> downloadJre(const InstallRun& run, const UpdaterFiles& updat
   logMessage("[JREDownload] Failed to pick up any existing system JRE, will download\n");
   const Result<std::string> temporary = newTemporaryFolder(s.masterFolder);
   if (!temporary.ok()) return temporary.status();
-  const Result<std::string> version = fetchJreVersion(run, *temporary);
-  if (!version.ok()) return version.status();
-  const std::string versionFolder = makeAppFolder(s.masterFolder, s.jreName, *version);
+  const Result<JreSource> source = chooseJreSource(run, *temporary);
+  if (!source.ok()) return source.status();
+  const std::string& version = source->version;
+  const std::string versionFolder = makeAppFolder(s.masterFolder, s.jreName, version);
   if (isInstalled(versionFolder)) {
     discardFolder(*temporary);
     logEndSection(kOnlineSection);
     if (const Status kept = keepInstalled(run.tail, versionFolder, 0); !kept.ok()) return kept;
     return installedUnpack200(versionFolder);
   }
-  if (const Status got = downloadAndExtractJre(run, updater, *temporary, *version); !got.ok()) return got;
+  if (const Status got = downloadAndExtractJre(run, updater, *temporary, *source); !got.ok()) return got;
   logMessage("[JREDownload] Regenerating jsa...\n");
   regenerateClassDataArchive(*temporary);
   logMessage("[JREDownload] Downloaded JRE is now ready.\n");
-  logMessage("[JREDownload] Finalising setup of new JRE %s\n", version->c_str());
+  logMessage("[JREDownload] Finalising setup of new JRE %s\n", version.c_str());
   return finishJre(kOnlineSection, *temporary, versionFolder, updater);
 }
 

@@ -1,6 +1,5 @@
 #include "launcher/update.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,11 +9,10 @@
 #include <vector>
 
 #include "archive/extract.h"
-#include "archive/signature.h"
-#include "archive/signature_check.h"
 #include "format/manifest.h"
 #include "format/names.h"
 #include "install/locations.h"
+#include "launcher/channel.h"
 #include "launcher/install_steps.h"
 #include "launcher/jre_setup.h"
 #include "net/download.h"
@@ -49,31 +47,6 @@ struct Check {
 Status refuse(const std::string& record) {
   logError("%s", record.c_str());
   return Status::failure();
-}
-
-// The manifest under the update URL, its signature checked with the file's key.
-Result<Manifest> fetchManifest(const Check& check) {
-  const RunSettings& run = check.run;
-  const std::string name = manifestFileName(run.header.appName);
-  const std::string path = setPath(check.temporary, name);
-  const std::string url = run.chosenUpdateUrl + name;
-  logMessage("[Update] Fetching the manifest %s\n", url.c_str());
-  if (!downloadFile(url, path, DownloadKind::Manifest, check.progress)) {
-    return refuse("[Update] The manifest " + url + " could not be fetched\n");
-  }
-  if (run.key && !verifyArchiveFile(path, run.key.get())) {
-    return refuse("[Update] The manifest is not signed with the launcher's key; refusing it\n");
-  }
-  if (!run.key) logMessage("[Update] The launcher file carries no key: the manifest's signature is not checked\n");
-  const std::optional<std::string> text = readArchiveEntry(path, kManifestEntryName, kMaxManifestBytes);
-  if (!text) return refuse("[Update] The manifest archive holds no manifest; refusing it\n");
-  std::string fault;
-  std::optional<Manifest> manifest = parseManifest(*text, fault);
-  if (!manifest) return refuse("[Update] The manifest is refused: " + fault + "\n");
-  if (manifest->application != run.header.appName) {
-    return refuse("[Update] The manifest is of the application " + manifest->application + "; refusing it\n");
-  }
-  return *manifest;
 }
 
 // <master>/VelmoranUpdateStatus: when the check ran, the newest application
@@ -144,30 +117,11 @@ void announce(const RunSettings& run, const Planned& p) {
   std::fflush(stdout);
 }
 
-// The archive downloaded and checked against the manifest: exactly its size
-// and digest, or it is refused before anything of it is extracted.
-Result<std::string> downloadArchive(const Check& check, const ManifestComponent& c) {
-  const std::string path = setPath(check.temporary, c.archive);
-  const std::string url = check.run.chosenUpdateUrl + c.archive;
-  logMessage("[Update] Downloading %s\n", url.c_str());
-  if (!downloadFile(url, path, DownloadKind::Archive, check.progress, static_cast<curl_off_t>(c.size))) {
-    return refuse("[Update] The archive " + url + " could not be fetched\n");
-  }
-  struct stat info {};
-  const std::optional<std::string> digest = sha256HexOfFile(path);
-  if (stat(path.c_str(), &info) != 0 || static_cast<uint64_t>(info.st_size) != c.size || digest != c.sha256) {
-    std::remove(path.c_str());
-    return refuse("[Update] The archive " + c.archive + " is not what the manifest says (size or digest); "
-                  "refusing it\n");
-  }
-  return path;
-}
-
 // One component downloaded, extracted and renamed into its version folder.
 Status install(const Check& check, const Planned& p, const std::optional<std::string>& unpack200) {
   const RunSettings& run = check.run;
   const ManifestComponent& c = p.component;
-  const Result<std::string> archive = downloadArchive(check, c);
+  const Result<std::string> archive = downloadListedArchive(run, check.temporary, c, check.progress);
   if (!archive.ok()) return archive.status();
   const Result<std::string> folder = newTemporaryFolder(run.masterFolder);
   if (!folder.ok()) return folder.status();
@@ -227,11 +181,14 @@ Status checkForUpdates(const Invocation&, const RunSettings& run, bool showsProg
   const bool ui = showsProgress && !run.noUi;
   if (ui) showProgress(run);
   const Check check{run, *temporary, ui ? setProgress : nullptr};
-  const Result<Manifest> manifest = fetchManifest(check);
+  const Result<std::optional<Manifest>> manifest = fetchManifest(run, check.temporary, check.progress);
   Status status = manifest.status();
-  if (manifest.ok()) {
-    writeStatus(run, *manifest);
-    status = installAll(check, *manifest);
+  if (manifest.ok() && !*manifest) {
+    logError("[Update] No manifest could be fetched from %s\n", run.chosenUpdateUrl.c_str());
+    status = Status::failure();
+  } else if (manifest.ok()) {
+    writeStatus(run, **manifest);
+    status = installAll(check, **manifest);
   }
   discardFolder(*temporary);
   if (ui) cleanup();

@@ -11,6 +11,7 @@ file to the output and records that it ran in the same file.
 """
 
 import atexit
+import hashlib
 import lzma
 import os
 import shutil
@@ -67,6 +68,10 @@ def write(path, data, mode=None):
 
 # What every run that gets as far as the master folder makes there.
 FIRST_FOLDERS = ["VLAppsSharedConfig", "logs"]
+# The installed launcher a setup file leaves in the master folder once it has installed.
+LAUNCHER_COPY = "VelmoranLauncher"
+# The update channel's manifest of TestApp under an update URL.
+MANIFEST = "Velmoran-TestApp-manifest.p2"
 
 
 def version(v):
@@ -240,9 +245,15 @@ class Builder:
         return self.path(name)
 
 
+# Files a master folder gets besides its folders, left out of its listing: the installed
+# launcher, written after each install, and the last update check's findings have tests of
+# their own.
+LISTED_APART = {LAUNCHER_COPY, "VelmoranUpdateStatus"}
+
+
 def folders(master):
-    """The entries of a master folder, sorted; [] when it does not exist."""
-    return sorted(os.listdir(master)) if os.path.isdir(master) else []
+    """The entries of a master folder but those LISTED_APART, sorted; [] when it does not exist."""
+    return sorted(set(os.listdir(master)) - LISTED_APART) if os.path.isdir(master) else []
 
 
 def partial_downloads(master):
@@ -356,6 +367,23 @@ class InstallTest(harness.SandboxTest):
         proc = self.sandbox.run(launcher, *args, env=run_env, **options)
         self.assertEqual(proc.returncode, status, proc.stdout + proc.stderr)
         return Run(proc, java_log)
+
+    def publish(self, server, components, signed_by="signing", required=False, rollback=False, tamper=None):
+        """A channel on server: the archives of components (kind, name, version, archive file)
+        and a manifest of them signed with the key of signed_by; tamper flips a bit of one archive
+        after the manifest was made (same size, so only the digest tells)."""
+        lines = ["velmoran-manifest 1", "application TestApp", f"required {str(required).lower()}",
+                 f"rollback {str(rollback).lower()}"]
+        for kind, name, v, archive in components:
+            data = read(archive)
+            served = f"Velmoran-{name}-{version(v)}-archive.p2.l2"
+            lines.append(f"component {kind} {name} {version(v)} {served} {len(data)} "
+                         f"{hashlib.sha256(data).hexdigest()}")
+            server.put(served, data[:-1] + bytes([data[-1] ^ 1]) if tamper == name else data)
+        folder = self.builder.path(f"manifest-{len(os.listdir(self.builder.work))}")
+        write(os.path.join(folder, "manifest"), "\n".join(lines) + "\n")
+        server.put(MANIFEST, read(self.builder.archive(folder, os.path.basename(folder) + ".p2", signed_by,
+                                                       compress=False)))
 
     def search_path(self, *java_folders):
         """A PATH for the launcher whose "which java" finds the first of java_folders (none: no

@@ -13,6 +13,7 @@ after 6 s in all, an archive after 8 s in all."""
 import os
 
 import harness
+import installs
 from faults import FaultTest, wait_until
 from installs import JRE_NAME, partial_downloads, read
 
@@ -63,7 +64,7 @@ class MisbehavingServers(FaultTest):
 
                 server.ask("/behave")
                 again = self.launch(launcher, search_path=self.search_path())
-                self.assertEqual(again.downloads(), [f"{url}Velmoran-{JRE_NAME}-version.txt",
+                self.assertEqual(again.downloads(), [f"{url}{installs.MANIFEST}", f"{url}Velmoran-{JRE_NAME}-version.txt",
                                                      f"{url}Velmoran-{JRE_NAME}-{SERVED}-archive.p2.l2"])
                 self.assertUpdaterStarted(again, 5, SERVED)
                 self.assertNoTemporaryFolders()

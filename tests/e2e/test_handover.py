@@ -72,7 +72,12 @@ class HandOver(unittest.TestCase):
         expected = [(prefix[o] + n.encode(), v.encode() or b"\x04") for o, n, v in given] + [
             (b"vlstat_update_url", b"D"), (b"vldyna_update_url", b"http://second/"),
             (b"vlstat_app_dir", os.path.join(self.master, UPDATER_FOLDER).encode()),
-            (b"vlstat_jre_name", b"TestJRE"), (b"vlstat_launched_from_dynprops", b"/launcher/path")]
+            (b"vlstat_jre_name", b"TestJRE"), (b"vlstat_launched_from_dynprops", b"/launcher/path"),
+            # What the updater learns of its own JVM, to tell whether the application may share it.
+            (b"vlstat_updater_folder", os.path.join(self.master, UPDATER_FOLDER).encode()),
+            (b"vlstat_jre_folder", os.path.join(self.master, JRE_FOLDER).encode()),
+            (b"vlstat_updater_max_heap", b"96"), (b"vlstat_updater_initial_heap", b"0"),
+            (b"vlstat_updater_jvm_options_count", b"0")]
         # The file: exactly the pairs, empty values as the 0x04 mark, repeated keys in order.
         self.assertEqual(pairs, expected)
         self.assertEqual(len(entries), 2 * len(expected))

@@ -114,7 +114,10 @@ class JreProvisioning(InstallTest):
                            f"[JREDownload] Fetching JRE Version from {version_url}",
                            f"[JREDownload] JRE Version is {SERVED}",
                            f"[JREDownload] Finalising setup of new JRE {SERVED}")
-        self.assertEqual(run.downloads(), [version_url, f"{server.url}Velmoran-{JRE_NAME}-{SERVED}-archive.p2.l2"])
+        # No channel is published there: the version file says what to fetch.
+        manifest_url = server.url + installs.MANIFEST
+        self.assertEqual(run.downloads(),
+                         [manifest_url, version_url, f"{server.url}Velmoran-{JRE_NAME}-{SERVED}-archive.p2.l2"])
         # The splash is shown for the extraction and again for each download.
         self.assertEqual(run.records.count("[Splash] showSplash()"), 3)
         self.assertEqual(self.jre_folders(), [JRE(SERVED)])
@@ -126,7 +129,7 @@ class JreProvisioning(InstallTest):
         # A newer updater finds the served version installed: the archive is not asked for again.
         newer = self.builder.launcher("newer.bin", **dict(ONLINE_JRE, gu_version=6), extra=["--update-url", server.url])
         again = self.launch(newer, search_path=self.search_path())
-        self.assertEqual(again.downloads(), [version_url])
+        self.assertEqual(again.downloads(), [manifest_url, version_url])
         self.assertRecords(again, f"[Extractor] {JRE(SERVED)} is installed already; keeping it")
         self.assertUpdaterStarted(again, 6, SERVED)
 
@@ -141,7 +144,7 @@ class JreProvisioning(InstallTest):
             data[5:13] = size.to_bytes(8, "little")
             return lambda: bytes(data)
         # name, version file text (None: not served), archive served under that version, status,
-        # records, URLs asked for, JRE installed
+        # records, URLs asked for after the manifest (none is served), JRE installed
         cases = [
             ("50 characters", fifty, archive, 0, [f"[JREDownload] JRE Version is {fifty}"], 2, fifty),
             ("51 characters", fifty + "1", archive, 1, ["[JREDownload] Version invalid (too long)"], 1, None),
@@ -170,7 +173,8 @@ class JreProvisioning(InstallTest):
                 run = self.launch(self.online_launcher(server), status=status, search_path=self.search_path())
                 for text in texts:
                     self.assertTrue(any(r.startswith(text) for r in run.records), f"no record {text!r}:\n{run.stdout}")
-                self.assertEqual(len(run.downloads()), asked, run.stdout)
+                self.assertEqual(run.downloads()[0], server.url + installs.MANIFEST)
+                self.assertEqual(len(run.downloads()) - 1, asked, run.stdout)
                 self.assertEqual(self.jre_folders(), [JRE(installed)] if installed else [])
                 self.assertFalse(os.path.exists(os.path.join(self.sandbox.shared_dir, "x")))
                 # Nothing of a JRE that was not installed stays behind.
@@ -179,6 +183,32 @@ class JreProvisioning(InstallTest):
                     self.assertUpdaterStarted(run, 5, installed)
                 else:
                     self.assertEqual(run.starts, [])
+
+    def test_a_published_manifest_says_which_jre_and_what_its_archive_is(self):
+        listed = "00054022301"
+        # The version file names another version: with the manifest there, it is not asked for.
+        # name, manifest published (JRE archive, signed by, tampered), status, record, JRE installed
+        cases = [
+            ("the manifest's JRE", (listed, "signing", False), 0,
+             f"[JREDownload] The manifest lists JRE version {listed}", listed),
+            ("an archive that is not what it lists", (listed, "signing", True), 1,
+             "is not what the manifest says (size or digest); refusing it", None),
+            ("a manifest signed with another key", (listed, "other", False), 1,
+             "[Update] The manifest is not signed with the launcher's key; refusing it", None),
+            ("a manifest without a JRE", (None, "signing", False), 0,
+             f"[JREDownload] The manifest lists no JRE {JRE_NAME}; the version file says which", SERVED),
+        ]
+        for name, (jre, signed_by, tampered), status, record, installed in cases:
+            with self.subTest(name):
+                self.fresh_sandbox()
+                server = self.serve()
+                server.put_jre(SERVED, read(self.builder.jre_archive(SERVED)))
+                components = [("jre", JRE_NAME, jre, self.builder.jre_archive(jre))] if jre else []
+                self.publish(server, components, signed_by=signed_by, tamper=JRE_NAME if tampered else None)
+                run = self.launch(self.online_launcher(server), status=status, search_path=self.search_path())
+                self.assertTrue(any(record in r for r in run.records), f"no record {record!r}:\n{run.stdout}")
+                self.assertEqual(self.jre_folders(), [JRE(installed)] if installed else [])
+                self.assertNoTemporaryFolders()
 
     def test_without_libcurl_the_download_fails_and_nothing_is_installed(self):
         # The launcher loads libcurl only to download; an unloadable one found
