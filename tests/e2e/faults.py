@@ -77,7 +77,7 @@ def held_jre_archive(builder, hold, name="held-jre"):
 class LiveRun:
     """A launcher run in the sandbox whose output is read while it runs."""
 
-    def __init__(self, test, launcher, env=None, **options):
+    def __init__(self, test, launcher, *args, env=None, **options):
         test.runs += 1
         self.java_log = os.path.join(test.sandbox.root, f"java-{test.runs}.log")
         run_env = {"VELMORAN_FAKE_JAVA_LOG": self.java_log, **(env or {})}
@@ -85,7 +85,7 @@ class LiveRun:
         # ignored (a background job ignores SIGINT, nohup SIGHUP), which a program inherits. The
         # run is a process group of its own, as a terminal's foreground job is.
         self.proc = subprocess.Popen(["/usr/bin/env", "--default-signal=HUP,INT,TERM",
-                                      *test.sandbox.command(launcher, **options)],
+                                      *test.sandbox.command(launcher, *args, **options)],
                                      env=test.sandbox.environment(run_env), text=True, errors="backslashreplace",
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
         test.addCleanup(self.stop)

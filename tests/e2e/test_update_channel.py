@@ -6,9 +6,11 @@ starting as before. Also the menu entry the first install writes, and VLUNINSTAL
 
 import fcntl
 import os
+import signal
 import subprocess
 
 import installs
+from faults import LiveRun, processes_running, wait_until
 from installs import InstallTest, read, write
 
 GU, JRE, APP = installs.gu_folder, installs.jre_folder, installs.app_folder
@@ -67,6 +69,29 @@ class UpdateChannel(InstallTest):
                 # What is installed starts, whatever the channel held.
                 again = self.launch(setup, env=self.env)
                 self.assertUpdaterStarted(again, 6 if added else 5)
+
+    def test_a_check_killed_during_its_download_is_completed_by_the_next(self):
+        # SIGTERM ends the check and takes its temporary folder along; after SIGKILL the folder
+        # stays for the sweep of day-old ones, and the next check does not need it.
+        for signum in (signal.SIGTERM, signal.SIGKILL):
+            with self.subTest(signum.name):
+                self.fresh_sandbox()
+                self.server = self.serve()
+                url = self.server.route("stall-archive")
+                self.launch(self.builder.launcher("app.bin", extra=["--update-url", url]), env=self.env)
+                self.publish([("application", "TestApp", 8, self.builder.app_archive(8))])
+                run = LiveRun(self, self.copy(), "VLUPDATE", env=self.env)
+                wait_until(lambda: self.server.ask("/busy") != "0", "the archive's download")
+                os.kill(processes_running(self.copy())[0], signum)
+                self.assertIn(run.finish(), (128 + signum, -signum))
+                left = [f for f in self.folders() if f.startswith("VelmoranTemp-")]
+                self.assertEqual(len(left), 0 if signum == signal.SIGTERM else 1)
+                self.assertNotIn(APP(8), self.folders())
+
+                self.server.ask("/behave")
+                self.assertIn("Updated TestApp 00000000007 -> 00000000008", self.update().stdout)
+                self.assertUpdaterStarted(self.launch(self.copy(), env=self.env), 5)
+                self.assertIn(APP(8), self.folders())
 
     def newest_log(self):
         logs = sorted(os.listdir(self.in_master("logs")))
