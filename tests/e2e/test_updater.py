@@ -31,7 +31,8 @@ public class Probe {
   public static void main(String[] args) throws Exception {
     final ClassLoader own = Probe.class.getClassLoader();
     System.out.println("pid " + ProcessHandle.current().pid());
-    System.out.println("loader " + own.getClass().getSimpleName() + " parent " + own.getParent().getName()
+    System.out.println("loader system " + (own == ClassLoader.getSystemClassLoader()) + " url "
+        + (own instanceof java.net.URLClassLoader) + " parent " + own.getParent().getName()
         + " context " + (Thread.currentThread().getContextClassLoader() == own));
     boolean updater = true;
     try {
@@ -250,7 +251,7 @@ class UpdaterTest(unittest.TestCase):
                         self.assertIn("No version of Probe is installed", r.stderr)
                     continue
                 self.assertEqual(r.stderr, "")
-                loader = "URLClassLoader" if ran == "same" else "AppClassLoader"
+                loader = "system false url true" if ran == "same" else "system true url false"
                 classes = os.path.join(self.master, APP_FOLDER, "classes")
                 self.assertEqual([line for line in out if not line.startswith(("pid ", "Updated "))], [
                     f"loader {loader} parent platform context true", "updater visible false",

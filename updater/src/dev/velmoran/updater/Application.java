@@ -8,6 +8,9 @@ import java.lang.reflect.Modifier;
 import java.net.MalformedURLException;
 import java.net.URL;
 import java.net.URLClassLoader;
+import java.security.CodeSource;
+import java.security.PermissionCollection;
+import java.security.Permissions;
 import java.util.ArrayList;
 import java.util.List;
 
@@ -29,7 +32,7 @@ final class Application {
         throw new UpdaterException("class path entry " + entry + " is not usable: " + e.getMessage());
       }
     }
-    final URLClassLoader loader = new URLClassLoader(urls.toArray(new URL[0]), ClassLoader.getPlatformClassLoader());
+    final URLClassLoader loader = new Loader(urls.toArray(new URL[0]));
     final Method main;
     try {
       main = Class.forName(launch.mainClass, false, loader).getMethod("main", String[].class);
@@ -89,6 +92,26 @@ final class Application {
     command.addAll(launch.appArgs);
     command.addAll(launch.userArgs);
     return command;
+  }
+
+  /**
+   * The application's class loader. Its classes get no permissions of their own: no security
+   * manager reads them, and URLClassLoader's would read the JDK's security configuration at the
+   * first class, for nothing.
+   */
+  private static final class Loader extends URLClassLoader {
+    static {
+      ClassLoader.registerAsParallelCapable();
+    }
+
+    Loader(URL[] urls) {
+      super(urls, ClassLoader.getPlatformClassLoader());
+    }
+
+    @Override
+    protected PermissionCollection getPermissions(CodeSource source) {
+      return new Permissions();
+    }
   }
 
   /** Starts the second JVM with the updater's standard streams. */

@@ -1,7 +1,6 @@
 package dev.velmoran.updater;
 
 import java.io.FileInputStream;
-import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.io.InputStream;
 import java.nio.file.Path;
@@ -19,10 +18,8 @@ final class FileBytes {
         throw new UpdaterException(what + " " + file + " is larger than " + limit + " bytes");
       }
       return bytes;
-    } catch (FileNotFoundException e) {
-      if (!file.toFile().exists()) return null;
-      throw new UpdaterException("cannot read " + what + " " + file + ": " + e.getMessage());
     } catch (IOException e) {
+      if (!file.toFile().exists()) return null;
       throw new UpdaterException("cannot read " + what + " " + file + ": " + e.getMessage());
     }
   }

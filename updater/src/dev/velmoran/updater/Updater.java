@@ -26,10 +26,11 @@ import java.util.List;
 public final class Updater {
   static final String STATUS_FILE = "VelmoranUpdateStatus";
   private static final int MAX_STATUS_FILE = 64 << 10;
-  private static boolean logOpened;
 
   private Updater() {}
 
+  // The classes this one uses on the way to the application's main are few and small: each one
+  // loaded, and each class its checks need, delays main.
   public static void main(String[] args) throws Throwable {
     final Launch launch;
     try {
@@ -39,12 +40,12 @@ public final class Updater {
       return;
     }
     if (launch.appFolder == null) {
-      update(launch, "No version of " + launch.appName + " is installed");
+      WaitForUpdate.run(launch, "No version of " + launch.appName + " is installed");
       return;
     }
     final long required = requiredVersion(launch.master);
     if (required > launch.appVersion) {
-      update(launch, "Version " + required + " of " + launch.appName + " is required; "
+      WaitForUpdate.run(launch, "Version " + required + " of " + launch.appName + " is required; "
           + launch.appVersion + " is installed");
       return;
     }
@@ -56,7 +57,7 @@ public final class Updater {
     if (args.length < 1) {
       throw new UpdaterException("usage: java " + Updater.class.getName() + " LAUNCH_PROPERTIES_FILE [ARGUMENT...]");
     }
-    final Path file = Text.path(args[0], "launch properties file");
+    final Path file = Path.of(args[0]);
     final LaunchProperties properties = LaunchProperties.read(file);
     if (!new File(args[0]).delete()) {
       try {
@@ -65,14 +66,14 @@ public final class Updater {
         Log.record("[Updater] Cannot delete the launch properties file " + file + ": " + e);
       }
     }
-    return Launch.of(properties, List.copyOf(Arrays.asList(args).subList(1, args.length)));
+    return Launch.of(properties, List.of(Arrays.copyOfRange(args, 1, args.length)));
   }
 
   /**
-   * Starts the installed application, holding its folders as in use; with check, the update
-   * check runs meanwhile. This thread does only what main needs first.
+   * Starts the installed application; the folders in use, the log file and, with check, the
+   * update check follow on a daemon thread. This thread does only what main needs first.
    */
-  private static void start(Launch launch, boolean check) throws Throwable {
+  static void start(Launch launch, boolean check) throws Throwable {
     if (launch.sameJvm()) {
       final Method main;
       try {
@@ -82,7 +83,9 @@ public final class Updater {
         return;
       }
       Log.record("[Updater] Starting " + launch.appFolder + " in this JVM");
-      final Background background = background(launch, check);
+      // The locks come a few milliseconds after main is called, where the launcher's choice of
+      // the folders came the JVM's start before it.
+      final Background background = Background.start(launch, check);
       try {
         Application.runHere(launch, main);
       } finally {
@@ -102,108 +105,11 @@ public final class Updater {
     }
     Log.record("[Updater] Started " + launch.appFolder + " in a second JVM, process " + process.pid() + ": "
         + String.join(" ", command));
-    background(launch, check);
+    Background.start(launch, check);
     final int status = process.waitFor();
     Children.remove(process);
     Log.record("[Updater] " + launch.appFolder + " ended with exit status " + status);
     System.exit(status);
-  }
-
-  /**
-   * The locks on the folders in use, the log file and, with check, the update check: on a daemon
-   * thread, off the start's way. The locks come a few milliseconds after main is called, where the
-   * launcher's choice of the folders came the JVM's start before it.
-   */
-  private static Background background(Launch launch, boolean check) {
-    final Background background = new Background(launch, check);
-    final Thread thread = new Thread(background, "Velmoran update check");
-    thread.setDaemon(true);
-    thread.start();
-    return background;
-  }
-
-  private static final class Background implements Runnable {
-    private final Launch launch;
-    private final boolean check;
-    private boolean recorded;
-
-    Background(Launch launch, boolean check) {
-      this.launch = launch;
-      this.check = check;
-    }
-
-    @Override
-    public void run() {
-      final boolean worldWritable = Folders.worldWritable(launch.master);
-      Locks.hold(launch.master, worldWritable, launch.appFolder, name(launch.jreFolder), name(launch.updaterFolder));
-      openLog(launch, worldWritable);
-      synchronized (this) {
-        recorded = true;
-        notifyAll();
-      }
-      if (!check) return;
-      if (launch.launcher == null) {
-        Log.record("[Updater] No launcher copy named: no update check");
-        return;
-      }
-      final LauncherRun run = LauncherRun.run(launch.launcher, LauncherRun.CHECK, true);
-      if (!run.ok()) Log.record("[Updater] The update check failed: " + run.describe());
-    }
-
-    /** Waits until the locks are taken and the log file is open (or could not be). */
-    synchronized void awaitRecords() throws InterruptedException {
-      while (!recorded) wait();
-    }
-  }
-
-  private static void openLog(Launch launch, boolean worldWritable) {
-    synchronized (Updater.class) {
-      if (logOpened) return;
-      logOpened = true;
-    }
-    Log.open(launch.master, worldWritable);
-    final List<LaunchProperties.Property> all = launch.properties.all();
-    for (int i = 0; i < all.size(); i++) {
-      final LaunchProperties.Property p = all.get(i);
-      Log.record("[Updater] property " + i + ": " + Text.percentEncode(p.key(), true) + "="
-          + (p.isEmptyMark() ? "" : Text.percentEncode(p.value(), false)));
-    }
-    Log.record("[Updater] Locked as in use: " + Locks.held());
-  }
-
-  /**
-   * Waits for an update in the foreground, then has the launcher copy run again with the user's
-   * arguments; the newest updater it hands over to starts what was installed. When the wait
-   * fails or installs nothing, the installed application starts, if there is one.
-   */
-  private static void update(Launch launch, String why) throws Throwable {
-    final boolean worldWritable = Folders.worldWritable(launch.master);
-    Locks.hold(launch.master, worldWritable, name(launch.jreFolder), name(launch.updaterFolder));
-    openLog(launch, worldWritable);
-    Log.record("[Updater] " + why + ": waiting for the update");
-    final String failure;
-    if (launch.launcher == null) {
-      failure = "no launcher copy is named (vlstat_launcher) to update with";
-    } else {
-      final LauncherRun run = LauncherRun.run(launch.launcher, LauncherRun.WAIT, false);
-      if (run.ok() && run.updated > 0) {
-        final int status;
-        try {
-          status = LauncherRun.relaunch(launch.launcher, launch.userArgs);
-        } catch (UpdaterException e) {
-          fail(launch, e.getMessage());
-          return;
-        }
-        System.exit(status);
-      }
-      failure = run.ok() ? "the update installed nothing" : "the update failed (" + run.describe() + ")";
-    }
-    if (launch.appFolder != null) {
-      Log.record("[Updater] " + failure + ": starting the installed " + launch.appFolder);
-      start(launch, false);
-      return;
-    }
-    fail(launch, why + "; " + failure + "; see " + Log.path());
   }
 
   /** The version the update status file marks as required, or -1 when none. */
@@ -222,20 +128,14 @@ public final class Updater {
     return required;
   }
 
-  private static String name(String folder) {
-    if (folder == null) return null;
-    final Path name = Path.of(folder).getFileName();
-    return name == null ? null : name.toString();
-  }
-
-  private static void fail(String message) {
+  static void fail(String message) {
     Log.error("[Updater] " + message);
     System.exit(1);
   }
 
   /** A failure once the master folder is known: its record goes to the log file too. */
-  private static void fail(Launch launch, String message) {
-    openLog(launch, Folders.worldWritable(launch.master));
+  static void fail(Launch launch, String message) {
+    Housekeeping.begin(launch, false);
     fail(message);
   }
 }
