@@ -165,7 +165,7 @@ class UpdaterTest(unittest.TestCase):
         except FileNotFoundError:
             return []
 
-    def pairs(self, app=True, app_heap="64", launcher=True):
+    def pairs(self, app=True, app_heap="64", launcher=True, app_option=JVM_OPTION):
         """The properties as the launcher gives them: the updater runs with -Xmx64m and one JVM option."""
         pairs = [("vldyna_title", "caf\u00e9 = 100%"), ("vldyna_empty", ""),
                  ("vldyna_probe.logs", os.path.join(self.master, "logs")),
@@ -181,7 +181,7 @@ class UpdaterTest(unittest.TestCase):
                       ("vlstat_app_main_class", "probe.Probe"),
                       ("vlstat_app_classpath", os.path.join(self.master, APP_FOLDER, "classes")),
                       ("vlstat_app_max_heap", app_heap), ("vlstat_app_initial_heap", "0"),
-                      ("vlstat_app_jvm_options_count", "1"), ("vlstat_app_jvm_option_0", JVM_OPTION),
+                      ("vlstat_app_jvm_options_count", "1"), ("vlstat_app_jvm_option_0", app_option),
                       ("vlstat_app_args_count", "2"), ("vlstat_app_arg_0", "extra"), ("vlstat_app_arg_1", "")]
         return pairs
 
@@ -217,6 +217,8 @@ class UpdaterTest(unittest.TestCase):
              "same", ["VLUPDATE"], [UPDATED]),
             ("second JVM, its status", second, None, "exit 1", ["await=VLUPDATE ended", "exit=4"], 4, "second",
              ["VLUPDATE"], [UPDATED]),
+            ("other JVM options: second JVM", {"app_option": "-Dprobe.option=other"}, None, "exit 1",
+             ["await=VLUPDATE ended"], 0, "second", ["VLUPDATE"], [UPDATED]),
             ("no application: wait", {"app": False}, None, wait_ok, ["user"], 5, None,
              ["VLUPDATE_WAIT", "user"], relaunched),
             ("required newer: wait", same, required_newer, wait_ok, ["user"], 5, None,
@@ -255,7 +257,8 @@ class UpdaterTest(unittest.TestCase):
                 classes = os.path.join(self.master, APP_FOLDER, "classes")
                 self.assertEqual([line for line in out if not line.startswith(("pid ", "Updated "))], [
                     f"loader {loader} parent platform context true", "updater visible false",
-                    "property title=caf\u00e9 = 100%", "property empty=", "property probe.option=from-jvm",
+                    "property title=caf\u00e9 = 100%", "property empty=",
+                    "property probe.option=" + options.get("app_option", JVM_OPTION).split("=", 1)[1],
                     "property java.class.path=" + classes, "args " + "|".join(["extra", ""] + args)])
                 pid = int(next(line for line in out if line.startswith("pid "))[4:])
                 self.assertEqual(pid == r.pid, ran == "same")
