@@ -10,6 +10,7 @@ import stat
 import subprocess
 import tempfile
 import time
+import types
 import unittest
 import urllib.parse
 
@@ -153,9 +154,8 @@ class UpdaterTest(unittest.TestCase):
         self.stand_in()
 
     def stand_in(self, check="echo a record of the check; echo '" + UPDATED + "'; exit 0", wait="exit 0"):
-        harness_script = STAND_IN.replace("@CHECK@", check).replace("@WAIT@", wait)
         with open(self.launcher, "w") as f:
-            f.write(harness_script)
+            f.write(STAND_IN.replace("@CHECK@", check).replace("@WAIT@", wait))
         os.chmod(self.launcher, 0o755)
 
     def calls(self):
@@ -196,12 +196,12 @@ class UpdaterTest(unittest.TestCase):
                 harness.UPDATER_CLASS, props, *args]
 
     def run_updater(self, pairs, *args):
-        """Runs the updater to its end (and that of every process on its pipes); the process, with
-        its pid, returncode, stdout and stderr."""
-        proc = subprocess.Popen(self.command(self.write_props(pairs), *args), stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        proc.stdout, proc.stderr = proc.communicate(timeout=120)
-        return proc
+        """Runs the updater to its end (and that of every process on its pipes): its pid,
+        returncode, stdout and stderr."""
+        with subprocess.Popen(self.command(self.write_props(pairs), *args), stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as proc:
+            out, err = proc.communicate(timeout=120)
+        return types.SimpleNamespace(pid=proc.pid, returncode=proc.returncode, stdout=out, stderr=err)
 
     def test_start_decision(self):
         same, second = {"app_heap": "64"}, {"app_heap": "0"}
