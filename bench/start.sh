@@ -142,7 +142,9 @@ for figures, kind in ((times, "wall"), (cpu, "processor (main's thread)")):
     print(b.line(contenders[0][0], base))
     print(b.line(contenders[1][0], figures[contenders[1][0]], base, goal=1.2 if kind == "wall" else None))
     for label, *_ in contenders[2:]:
-        print(b.line(label, figures[label], base))
+        # The second JVM's thread is the application's alone: the updater's JVM is not in it.
+        if kind == "wall" or label != "updater, a second JVM":
+            print(b.line(label, figures[label], base))
 if not whole:
     print("(the launcher does not describe the application in the launch properties yet: no run of the launcher file)")
 PY
