@@ -28,7 +28,8 @@ package probe;
 
 import java.nio.file.*;
 
-public class Probe {
+// Not public: java runs it all the same.
+class Probe {
   public static void main(String[] args) throws Exception {
     final ClassLoader own = Probe.class.getClassLoader();
     System.out.println("pid " + ProcessHandle.current().pid());

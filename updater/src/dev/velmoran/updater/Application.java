@@ -45,6 +45,8 @@ final class Application {
     if (!Modifier.isStatic(main.getModifiers()) || main.getReturnType() != void.class) {
       throw new UpdaterException("main of " + launch.mainClass + " is not static void");
     }
+    // java calls main whether or not its class is public.
+    main.setAccessible(true);
     return main;
   }
 
