@@ -1,6 +1,7 @@
 """The hand-over: launchApp on a master folder laid out by the test starts the updater from
-its version folder with a private JRE made by jlink, through Debian's real java. The updater
-reads back every property the launcher wrote, byte for byte, and starts the demo application."""
+its version folder with a private JRE made by jlink. The updater reads back every property the
+launcher wrote, byte for byte (its log file has them), deletes the file and starts the demo
+application that the properties describe."""
 import glob
 import os
 import shutil
@@ -9,11 +10,12 @@ import tempfile
 import unittest
 
 import harness
-from test_updater import printed_properties
+from test_updater import log_texts, logged_properties
 
 LAUNCH_APP = os.path.join(harness.BUILD_DIR, "tests", "launch_app")
 UPDATER_FOLDER = "Velmoran-Velmoran-00000000003-complete"
 JRE_FOLDER = "Velmoran-TestJRE-00000000017-complete"
+APP_FOLDER = "Velmoran-Hello-00000000002-complete"
 
 
 def private_jre(jlink_image, folder):
@@ -41,18 +43,22 @@ class HandOver(unittest.TestCase):
                 version=6, cls=harness.UPDATER_CLASS, app_name="updater-bin",
                 classpath=["lib/" + os.path.basename(harness.UPDATER_JAR)], jvm_mem=96,
                 compat_class=harness.UPDATER_COMPAT_CLASS))
-        app = os.path.join(self.master, "Velmoran-Hello-00000000002-complete")
-        os.makedirs(app)
-        shutil.copy(harness.HELLO_JAR, app)
-        with open(os.path.join(app, "VelmoranLaunch"), "wb") as f:
-            f.write(harness.launch_file_bytes(version=2, cls=harness.HELLO_CLASS, app_name="hello",
-                                              classpath=["hello.jar"], jvm_mem=64))
+        self.app = os.path.join(self.master, APP_FOLDER)
+        os.makedirs(self.app)
+        shutil.copy(harness.HELLO_JAR, self.app)
         private_jre(harness.jlink_jre(), os.path.join(self.master, JRE_FOLDER))
 
     def test_updater_reads_back_every_property_and_starts_the_application(self):
+        # The application as the launcher's run describes it: its heap and options are the
+        # updater's, so it runs in the updater's JVM.
+        described = [("app_folder", APP_FOLDER), ("app_version", "00000000002"),
+                     ("app_main_class", harness.HELLO_CLASS), ("app_classpath", os.path.join(self.app, "hello.jar")),
+                     ("app_max_heap", "96"), ("app_initial_heap", "0"), ("app_jvm_options_count", "0"),
+                     ("app_args_count", "1"), ("app_arg_0", "extra")]
         given = [("--dynamic", "supported_langs", "en"), ("--dynamic", "title", "caf\u00e9 100%"),
                  ("--static", "silent_parameter", ""), ("--static", "app_name", "Hello"),
-                 ("--static", "java_version", "17"), ("--dynamic", "update_url", "http://first/")]
+                 ("--static", "java_version", "17"), ("--dynamic", "update_url", "http://first/"),
+                 *[("--static", name, value) for name, value in described]]
         args = [a for option in given for a in option]
         env = dict(os.environ)
         env.pop("DISPLAY", None)
@@ -62,12 +68,8 @@ class HandOver(unittest.TestCase):
                            capture_output=True, env=env, timeout=180)
         self.assertEqual(r.returncode, 0, r.stdout.decode(errors="replace"))
 
-        written = glob.glob(os.path.join(self.master, UPDATER_FOLDER, "VLLaunchProperties-*"))
-        self.assertEqual(len(written), 1)
-        with open(written[0], "rb") as f:
-            data = f.read()
-        entries = data.split(b"\0")
-        pairs = list(zip(entries[0::2], entries[1::2]))
+        # Read once, then deleted.
+        self.assertEqual(glob.glob(os.path.join(self.master, UPDATER_FOLDER, "VLLaunchProperties-*")), [])
         prefix = {"--static": b"vlstat_", "--dynamic": b"vldyna_"}
         expected = [(prefix[o] + n.encode(), v.encode() or b"\x04") for o, n, v in given] + [
             (b"vlstat_update_url", b"D"), (b"vldyna_update_url", b"http://second/"),
@@ -78,16 +80,13 @@ class HandOver(unittest.TestCase):
             (b"vlstat_jre_folder", os.path.join(self.master, JRE_FOLDER).encode()),
             (b"vlstat_updater_max_heap", b"96"), (b"vlstat_updater_initial_heap", b"0"),
             (b"vlstat_updater_jvm_options_count", b"0")]
-        # The file: exactly the pairs, empty values as the 0x04 mark, repeated keys in order.
-        self.assertEqual(pairs, expected)
-        self.assertEqual(len(entries), 2 * len(expected))
-        # What the updater read back.
-        self.assertEqual(printed_properties(r.stdout), expected)
-        # It ran as the app binary of the private JRE, and started the application there.
+        # What the updater read: exactly the pairs, empty values as the 0x04 mark, repeated keys in order.
+        self.assertEqual(logged_properties(self.master), expected)
+        # It ran as the app binary of the private JRE, and started the application in its JVM.
         self.assertTrue(os.path.exists(os.path.join(self.master, JRE_FOLDER, "bin", "updater-bin")))
-        out = r.stdout.decode(errors="replace").splitlines()
-        self.assertIn("Hello from Hello 1.0", out)
-        self.assertIn("Hello argument 0: user arg", out)
+        self.assertEqual(r.stdout.decode(errors="replace").splitlines()[-3:],
+                         ["Hello from Hello 1.0", "Hello argument 0: extra", "Hello argument 1: user arg"])
+        self.assertIn(f"[Updater] Starting {APP_FOLDER} in this JVM", log_texts(self.master))
 
 
 if __name__ == "__main__":

@@ -83,9 +83,13 @@ final class LaunchProperties {
 
   /** The last value of a property the launcher always writes; missing or empty is an error. */
   String required(String key) throws UpdaterException {
-    final String value = last(key).orElseThrow(
-        () -> new UpdaterException("the launch properties have no " + key));
-    if (value.isEmpty()) throw new UpdaterException("the launch property " + key + " is empty");
-    return value;
+    return required(key, false);
+  }
+
+  String required(String key, boolean emptyAllowed) throws UpdaterException {
+    final Optional<String> value = last(key);
+    if (value.isEmpty()) throw new UpdaterException("the launch properties have no " + key);
+    if (!emptyAllowed && value.get().isEmpty()) throw new UpdaterException("the launch property " + key + " is empty");
+    return value.get();
   }
 }
