@@ -191,6 +191,16 @@ def make(work):
     write(os.path.join(versions, "line"), "00054022298\r\n")
     write(os.path.join(versions, "blank"), "00000000017 trailing words\n")
 
+    manifests = os.path.join(CORPUS, "fuzz_manifest")
+    digest = "0123456789abcdef" * 4
+    write(os.path.join(manifests, "release"),
+          "velmoran-manifest 1\napplication MyApp\nrequired false\nrollback false\n"
+          f"component updater Velmoran 00054022301 Velmoran-Velmoran-00054022301-archive.p2.l2 1234 {digest}\n"
+          f"component application MyApp 00054022301 Velmoran-MyApp-00054022301-archive.p2.l2 99 {digest}\n"
+          f"component jre Linux64JRE 00000000017 Velmoran-Linux64JRE-00000000017-archive.p2.l2 5 {digest}\n")
+    write(os.path.join(manifests, "required"),
+          "velmoran-manifest 1\r\napplication A\r\nrequired true\r\nrollback true\r\n")
+
     for name, data in png_seeds().items():
         write(os.path.join(CORPUS, "fuzz_png", name), data)
 

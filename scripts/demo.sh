@@ -92,7 +92,7 @@ wait_for_application "$work/run1.out"
 wait "$grab_pid" || echo "(no splash screenshot: $(cat "$work/screen_grab.log"))"
 grab_pid=
 # The launcher's records carry a time column; the milestones only.
-milestones='No latest|Renaming|Showing splash|Extracted JRE|Extracting App|signature verified|will just run|Updater\] Starting|^Hello'
+milestones='No latest|Renaming|Showing splash|Extracted JRE|Extracting App|signature verified|will just run|^Hello'
 grep -E "$milestones" "$work/run1.out" | sed -E 's/^\+[0-9]+ +//; s/^/  /' || true
 
 echo
