@@ -21,6 +21,7 @@
 #include "bundled.h"
 #include "check.h"
 #include "cli.h"
+#include "commands.h"
 #include "jar_scan.h"
 #include "jdk.h"
 #include "launch_file_writer.h"
@@ -640,8 +641,9 @@ int runApp(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{
-    {5, "app", "make a complete, checked launcher file from a folder of jars", kHelp, runApp}};
-
 }  // namespace
+
+constinit const Command kAppCommand{
+    "app", "make a complete, checked launcher file from a folder of jars", kHelp, runApp};
+
 }  // namespace velmoran::pack

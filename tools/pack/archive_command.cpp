@@ -4,6 +4,7 @@
 
 #include "archive_writer.h"
 #include "cli.h"
+#include "commands.h"
 #include "signing.h"
 
 namespace velmoran::pack {
@@ -69,7 +70,8 @@ int runArchive(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{{10, "archive", "write a folder tree as an archive file", kHelp, runArchive}};
-
 }  // namespace
+
+constinit const Command kArchiveCommand{"archive", "write a folder tree as an archive file", kHelp, runArchive};
+
 }  // namespace velmoran::pack

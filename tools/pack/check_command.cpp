@@ -18,6 +18,7 @@
 #include "archive_scan.h"
 #include "check.h"
 #include "cli.h"
+#include "commands.h"
 #include "format/launch_file.h"
 #include "format/tail.h"
 #include "util/encoding.h"
@@ -819,9 +820,9 @@ int runCheck(const std::vector<std::string>& argv) {
   return checkLauncherFile(file, out.get()).errors > 0 ? 1 : 0;
 }
 
-const CommandRegistration registration{{60, "check", "check a launcher file before shipping it", kHelp, runCheck}};
-
 }  // namespace
+
+constinit const Command kCheckCommand{"check", "check a launcher file before shipping it", kHelp, runCheck};
 
 CheckCounts checkLauncherFile(const std::string& file, FILE* report) {
   const FilePtr in = openFile(file.c_str(), "rb");

@@ -17,22 +17,6 @@ void fail(const std::string& message) { throw Failure{{message, kExitFailure}}; 
 
 void usage(const std::string& message) { throw UsageError{{message, kExitUsage}}; }
 
-namespace {
-std::vector<Command>& registry() {
-  static std::vector<Command> all;
-  return all;
-}
-}  // namespace
-
-const std::vector<Command>& commands() { return registry(); }
-
-CommandRegistration::CommandRegistration(const Command& command) {
-  auto& all = registry();
-  auto at = all.begin();
-  while (at != all.end() && at->order < command.order) ++at;
-  all.insert(at, command);
-}
-
 bool Args::option(std::string_view name) {
   if (done()) return false;
   const std::string& arg = args_[i_];

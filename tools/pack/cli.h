@@ -36,19 +36,10 @@ struct Failure : CommandError {};
 [[noreturn]] void usage(const std::string& message);
 
 struct Command {
-  int order;  // position in the --help list
   const char* name;
   const char* summary;
   const char* help;  // full --help text
   int (*run)(const std::vector<std::string>& args);
-};
-
-// Every command, in the order --help lists them. Each command's file adds
-// itself with a static CommandRegistration.
-const std::vector<Command>& commands();
-
-struct CommandRegistration {
-  explicit CommandRegistration(const Command& command);
 };
 
 // Simple option walker: options are "--name value", "--name=value" or flags.

@@ -9,6 +9,7 @@
 #include "archive/lzma_stream.h"
 #include "archive_scan.h"
 #include "cli.h"
+#include "commands.h"
 #include "format/launch_file.h"
 #include "format/tail.h"
 #include "layout.h"
@@ -277,7 +278,9 @@ int runInspect(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{{70, "inspect", "list what a launcher file, an archive or a launch file holds", kHelp, runInspect}};
-
 }  // namespace
+
+constinit const Command kInspectCommand{
+    "inspect", "list what a launcher file, an archive or a launch file holds", kHelp, runInspect};
+
 }  // namespace velmoran::pack

@@ -6,6 +6,7 @@
 #include "archive/signature.h"
 #include "bundled.h"
 #include "cli.h"
+#include "commands.h"
 #include "format/tail.h"
 #include "launcher_file.h"
 #include "net/update_url.h"
@@ -249,8 +250,8 @@ int runLauncher(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{
-    {40, "launcher", "write the launcher file that users run", kHelp, runLauncher}};
-
 }  // namespace
+
+constinit const Command kLauncherCommand{"launcher", "write the launcher file that users run", kHelp, runLauncher};
+
 }  // namespace velmoran::pack

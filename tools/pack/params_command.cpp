@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "cli.h"
+#include "commands.h"
 #include "format/tail.h"
 #include "layout.h"
 #include "tail_writer.h"
@@ -105,8 +106,8 @@ int runParams(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{
-    {50, "params", "change the parameters of a launcher file", kHelp, runParams}};
-
 }  // namespace
+
+constinit const Command kParamsCommand{"params", "change the parameters of a launcher file", kHelp, runParams};
+
 }  // namespace velmoran::pack

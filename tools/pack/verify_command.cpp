@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "commands.h"
 #include "signing.h"
 #include "util/encoding.h"
 
@@ -61,8 +62,9 @@ int runVerify(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{
-    {90, "verify", "check a signature the way the launcher checks archives", kHelp, runVerify}};
-
 }  // namespace
+
+constinit const Command kVerifyCommand{
+    "verify", "check a signature the way the launcher checks archives", kHelp, runVerify};
+
 }  // namespace velmoran::pack
