@@ -435,7 +435,7 @@ CheckCounts writeChecked(AtomicOutput& out, const Bytes& bytes) {
   if (report == nullptr) fail("cannot check the launcher file");
   CheckCounts counts;
   try {
-    counts = quietly([&] { return checkLauncherFile(out.writingPath(), report); });
+    counts = checkLauncherFile(out.writingPath(), report);
   } catch (...) {
     std::fclose(report);
     std::free(text);
@@ -493,7 +493,7 @@ int runApp(const std::vector<std::string>& argv) {
   if (o.signingKey) {
     privateKey = readWholeFile(*o.signingKey);
     try {
-      publicKey = quietly([&] { return publicKeyHexOf(*privateKey); });
+      publicKey = publicKeyHexOf(*privateKey);
     } catch (const Failure& e) {
       fail("--sign " + *o.signingKey + ": " + e.message + " (give the private key file from 'velmoran-pack keygen')");
     }

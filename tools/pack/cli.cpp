@@ -47,23 +47,6 @@ std::string Args::positional() {
   return arg;
 }
 
-QuietStdout::QuietStdout() {
-  std::fflush(stdout);
-  UniqueFd saved(fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
-  // A closed standard output has nothing to silence.
-  if (!saved && errno == EBADF) return;
-  const UniqueFd null(open("/dev/null", O_WRONLY | O_CLOEXEC));
-  if (!null || !saved || dup2(null.get(), STDOUT_FILENO) < 0) fail("cannot redirect standard output");
-  saved_ = saved.release();
-}
-
-QuietStdout::~QuietStdout() {
-  if (saved_ < 0) return;
-  std::fflush(stdout);
-  dup2(saved_, STDOUT_FILENO);
-  close(saved_);
-}
-
 // Through stdio, whose read errors (a folder given as a file) come back as
 // ferror: the stream iterators threw them past the commands' error handling.
 std::vector<unsigned char> readWholeFile(const std::string& path) {

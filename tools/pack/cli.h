@@ -64,28 +64,6 @@ class Args {
   std::string value_;
 };
 
-// Sends standard output to /dev/null while it lives: the project's readers,
-// decoders and key import print warnings there that the commands report in
-// their own words. savedFd() is the real standard output (-1 when it was closed).
-class QuietStdout {
- public:
-  QuietStdout();
-  ~QuietStdout();
-  QuietStdout(const QuietStdout&) = delete;
-  QuietStdout& operator=(const QuietStdout&) = delete;
-  int savedFd() const { return saved_; }
-
- private:
-  int saved_ = -1;
-};
-
-// Runs f with standard output silenced and returns what it returns.
-template <typename F>
-auto quietly(F&& f) {
-  const QuietStdout quiet;
-  return f();
-}
-
 // An output file written under a temporary name in the same folder and
 // renamed over path by commit(), so a failed run leaves neither a cut-off
 // output nor the temporary file, and an existing file stays as it was. The

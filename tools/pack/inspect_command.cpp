@@ -80,7 +80,7 @@ void printUnread(FILE* in, const Bytes& bytes) {
 int inspectLaunchFile(const std::string& file, Bytes bytes) {
   const FilePtr in = openBytes(file, bytes);
   std::printf("Launch file %s: %zu bytes\n", file.c_str(), bytes.size());
-  printLaunchFile(quietly([&] { return readLaunchFile(in.get()); }));
+  printLaunchFile(readLaunchFile(in.get()));
   printUnread(in.get(), bytes);
   return 0;
 }
@@ -88,7 +88,7 @@ int inspectLaunchFile(const std::string& file, Bytes bytes) {
 int inspectLsoFile(const std::string& file, Bytes bytes) {
   const FilePtr in = openBytes(file, bytes);
   std::printf("LSO file %s: %zu bytes\n", file.c_str(), bytes.size());
-  const LsoFileReading lso = quietly([&] { return readLsoFile(in.get()); });
+  const LsoFileReading lso = readLsoFile(in.get());
   printList(kLsoCountLabel, lso.count, lso.file.options);
   printUnread(in.get(), bytes);
   return 0;
@@ -98,7 +98,6 @@ int inspectLsoFile(const std::string& file, Bytes bytes) {
 void printUpdaterLaunchFile(Bytes& bytes, int64_t dataStart, int64_t length) {
   std::optional<Bytes> launchFile;
   {
-    const QuietStdout quiet;
     const FilePtr in(fmemopen(bytes.data(), bytes.size(), "rb"));
     if (!in || fseeko(in.get(), static_cast<off_t>(dataStart), SEEK_SET) != 0) return;
     LzmaEntryStream decoded(in.get(), length, false);
@@ -113,7 +112,7 @@ void printUpdaterLaunchFile(Bytes& bytes, int64_t dataStart, int64_t length) {
   }
   std::printf("Updater launch file (%s in entry 4, %zu bytes):\n", kLaunchFileName, launchFile->size());
   const FilePtr in = openBytes(kLaunchFileName, *launchFile);
-  printLaunchFile(quietly([&] { return readLaunchFile(in.get()); }));
+  printLaunchFile(readLaunchFile(in.get()));
 }
 
 // Lists the entries up to end. A signature block ends an archive's entries;
@@ -129,7 +128,7 @@ std::vector<Listed> printEntries(FILE* in, int64_t end, bool archive) {
   std::printf("Entries:\n");
   int position = 0;
   while (ftello(in) < end) {
-    const EntryHeader entry = quietly([&] { return readEntryHeader(in); });
+    const EntryHeader entry = readEntryHeader(in);
     if (entry.end) break;
     ++position;
     if (entry.signature) {
@@ -245,7 +244,7 @@ int runInspect(const std::vector<std::string>& argv) {
   if (in == nullptr) fail("cannot read " + file);
   fseeko(in, static_cast<off_t>(layout.headerOffset), SEEK_SET);
   std::printf("Header:\n");
-  const TailHeader header = quietly([&] { return readTailHeader(in); });
+  const TailHeader header = readTailHeader(in);
   for (const TailHeaderField& field : kTailHeaderFields) {
     std::printf("  %-22s %s\n", (std::string(field.name) + ":").c_str(), (header.*field.member).c_str());
   }
@@ -265,8 +264,7 @@ int runInspect(const std::vector<std::string>& argv) {
   }
   const auto offset = static_cast<std::size_t>(layout.paramsAreaOffset);
   const std::size_t areaSize = std::min(kParamsAreaSize, bytes.size() - offset);
-  const auto params =
-      quietly([&] { return parseParamsArea(std::span<const unsigned char>(bytes).subspan(offset, areaSize)); });
+  const auto params = parseParamsArea(std::span<const unsigned char>(bytes).subspan(offset, areaSize));
   std::printf("Parameters (%zu):\n", params.size());
   for (const auto& [name, value] : params) {
     if (value.size() > 100) {

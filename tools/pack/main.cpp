@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "util/log.h"
 
 using velmoran::pack::Command;
 using velmoran::pack::commands;
@@ -37,6 +38,9 @@ bool is(const char* arg, const char* a, const char* b) { return std::strcmp(arg,
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The project's readers, decoders and key import log what they meet; the
+  // commands report it in their own words, and standard output is theirs.
+  velmoran::setConsoleLogging(false);
   if (argc < 2) {
     printUsage(stderr);
     return velmoran::pack::kExitUsage;

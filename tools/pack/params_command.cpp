@@ -86,8 +86,7 @@ int runParams(const std::vector<std::string>& argv) {
   if (!layout.hasEndMarker) fail(file + " has no complete Params area after its Params marker");
 
   const auto offset = static_cast<std::size_t>(layout.paramsAreaOffset);
-  std::vector<Param> params = quietly(
-      [&] { return parseParamsArea(std::span<const unsigned char>(bytes).subspan(offset, kParamsAreaSize)); });
+  std::vector<Param> params = parseParamsArea(std::span<const unsigned char>(bytes).subspan(offset, kParamsAreaSize));
   if (changes.empty()) {
     for (const auto& [name, value] : params) std::printf("%s=%s\n", name.c_str(), value.c_str());
     return 0;
