@@ -10,6 +10,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "format/tail.h"
+#include "launcher_spec.h"
 #include "layout.h"
 #include "tail_writer.h"
 
@@ -96,6 +97,7 @@ int runParams(const std::vector<std::string>& argv) {
     if (c.kind == Change::kUnset) unsetParam(params, c.name);
     if (c.kind == Change::kClear) params.clear();
   }
+  refuseFaults(paramsFaults(params));
   Bytes changed = bytes;
   const Bytes area = buildParamsArea(params);
   std::copy(area.begin(), area.end(), changed.begin() + static_cast<std::ptrdiff_t>(offset));
