@@ -143,6 +143,7 @@ bool takeFile(Args& a, LauncherSpec& spec) {
   return false;
 }
 
+// The JRE name, and the parameters (among them jre_name, which hands it to the launcher).
 bool takeParam(Args& a, LauncherSpec& spec) {
   if (a.option("--jre-name")) {
     spec.jreName = a.value();
