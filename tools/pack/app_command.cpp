@@ -1,30 +1,31 @@
 // velmoran-pack app: one command from a folder of jars to a checked
-// launcher file. It does in-process what archive, launchfile, launcher and
-// check do one by one, with a runtime image made by jlink.
+// launcher file. It runs the steps of archive, launchfile, launcher and
+// check in one process, with a runtime image made by jlink.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <ftw.h>
 #include <memory>
 #include <optional>
-#include <set>
 
 #include "archive_writer.h"
 #include "bundled.h"
 #include "check.h"
 #include "cli.h"
+#include "commands.h"
+#include "format/install_type.h"
+#include "format/names.h"
 #include "jar_scan.h"
 #include "jdk.h"
 #include "launch_file_writer.h"
 #include "launcher_file.h"
+#include "launcher_spec.h"
 #include "net/update_url.h"
 #include "progress.h"
 #include "signing.h"
@@ -241,8 +242,6 @@ Options parse(const std::vector<std::string>& argv) {
   if (o.name.empty()) usage("no application name given (--name NAME)");
   if (o.input.empty()) usage("no folder of jars given (--input DIR)");
   if (o.mainClass.empty()) usage("no main class given (--main-class CLASS)");
-  checkComponentName("application name", o.name);
-  checkComponentName("JRE name", o.jreName);
   if (!isJavaName(o.mainClass)) usage("--main-class must be a class name such as com.example.Main; got '" + o.mainClass + "'");
   if (o.maxHeap > 0 && o.initialHeap > o.maxHeap) usage("--initial-heap is larger than --max-heap");
   if (o.updaterArchive.has_value() != o.updaterVersion.has_value()) {
@@ -256,10 +255,6 @@ Options parse(const std::vector<std::string>& argv) {
   }
   if (o.publishJre && (o.jre != "none" || !o.publish)) usage("--publish-jre goes with --jre none and --publish");
   if (o.jre == "none" && o.jreVersion && !o.publish) usage("--jre-version needs a JRE (--jre none has none)");
-  const std::string& type = o.installType;
-  if (type != "perm_all" && type != "perm_user" && type != "temporary") {
-    usage("--install-type must be perm_all, perm_user or temporary; got '" + type + "'");
-  }
   if (o.appVersion.empty()) o.appVersion = versionFromBuildTime();
   return o;
 }
@@ -339,55 +334,6 @@ ClassPath resolveClassPath(const Options& o) {
   return cp;
 }
 
-// Counts what goes into the compressor, for the progress line.
-class CountingSink : public ByteSink {
- public:
-  CountingSink(std::unique_ptr<ByteSink> next, Progress& progress) : next_(std::move(next)), progress_(progress) {}
-  void write(std::span<const unsigned char> bytes) override {
-    failIfInterrupted();
-    done_ += bytes.size();
-    progress_.update(done_);
-    next_->write(bytes);
-  }
-  void finish() override { next_->finish(); }
-  std::string writingPath() const override { return next_->writingPath(); }
-
- private:
-  std::unique_ptr<ByteSink> next_;
-  Progress& progress_;
-  uint64_t done_ = 0;
-};
-
-uint64_t treeSize(const std::string& root) {
-  static uint64_t total;
-  total = 0;
-  nftw(
-      root.c_str(),
-      [](const char*, const struct stat* st, int type, struct FTW*) {
-        if (type == FTW_F) total += static_cast<uint64_t>(st->st_size);
-        return 0;
-      },
-      16, 0);
-  return total;
-}
-
-struct Made {
-  std::string path;
-  ArchiveStats stats;
-};
-
-// An LZMA-compressed archive of root (plus the extra files) in out.
-Made makeArchive(const std::string& what, const std::string& root, const std::string& out, uint32_t preset,
-                 std::vector<ExtraFile> extra, Signer* signer, const std::string& skip = {}) {
-  ArchiveOptions options;
-  options.signer = signer;
-  options.extraFiles = std::move(extra);
-  Progress progress("compressing the " + what, isatty(STDERR_FILENO) == 1 ? treeSize(root) : 0);
-  auto lzma = std::make_unique<LzmaSink>(std::make_unique<FileSink>(out), preset);
-  CountingSink sink(std::move(lzma), progress);
-  return {out, writeArchive(root, sink, options, skip)};
-}
-
 struct Jre {
   std::string image;    // its folder
   std::string version;  // 11 digits
@@ -408,14 +354,122 @@ Jre readyJre(const std::string& folder, const std::optional<std::string>& givenV
   return jre;
 }
 
-Jre jlinkJre(const Options& o, const TempFolder& work, const ClassPath& cp, const std::string& updaterJar) {
+// What app takes from outside the command line, read and judged before the
+// long steps.
+struct Inputs {
+  std::optional<Bytes> privateKey;
+  std::string publicKey;  // its public half, as the header carries it
+  ClassPath classPath;
+  std::string splash, stub, lzma64;
+  std::string updaterJar;       // the project's updater, unless another is given
+  std::optional<Jre> readyJre;  // --jre DIR, or --publish-jre DIR
+};
+
+void checkFolders(const Options& o) {
+  if (!isFolder(o.input)) fail(o.input + " is not a folder");
+  const std::size_t slash = o.output.rfind('/');
+  const std::string outputFolder = slash == std::string::npos ? "." : slash == 0 ? "/" : o.output.substr(0, slash);
+  if (!isFolder(outputFolder)) fail("cannot write " + o.output + ": " + outputFolder + " is not a folder");
+}
+
+void readSigningKey(const Options& o, Inputs& in) {
+  if (!o.signingKey) return;
+  in.privateKey = readWholeFile(*o.signingKey);
+  try {
+    in.publicKey = publicKeyHexOf(*in.privateKey);
+  } catch (const Failure& e) {
+    fail("--sign " + *o.signingKey + ": " + e.message + " (give the private key file from 'velmoran-pack keygen')");
+  }
+}
+
+std::string pngFile(const std::optional<std::string>& given) {
+  const std::string splash = given ? *given : bundledData("splash.png", "--splash");
+  const Bytes png = readWholeFile(splash);
+  static constexpr unsigned char kPng[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  if (png.size() < sizeof kPng || !std::equal(kPng, kPng + sizeof kPng, png.begin())) {
+    fail(splash + " is not a PNG image");
+  }
+  return splash;
+}
+
+Inputs readInputs(const Options& o) {
+  checkFolders(o);
+  Inputs in;
+  readSigningKey(o, in);
+  in.classPath = resolveClassPath(o);
+  in.splash = pngFile(o.splash);
+  in.stub = o.stub ? *o.stub : bundledProgram("velmoran-launcher", "--stub");
+  in.lzma64 = o.lzma64 ? *o.lzma64 : bundledProgram(kDecompressorName, "--lzma64");
+  if (isFile(o.input + "/" + kLaunchFileName)) {
+    fail(o.input + " holds a " + kLaunchFileName + "; app writes the application's own, so remove it");
+  }
+  if (o.updaterArchive) {
+    if (!isFile(*o.updaterArchive)) fail("cannot read " + *o.updaterArchive);
+  } else {
+    in.updaterJar = bundledData(kUpdaterJar, "--updater-archive");
+  }
+  if (o.jre != "jlink" && o.jre != "none") in.readyJre = readyJre(o.jre, o.jreVersion, "the runtime image " + o.jre);
+  if (o.publishJre) in.readyJre = readyJre(*o.publishJre, o.jreVersion, "the runtime image " + *o.publishJre);
+  return in;
+}
+
+// The launcher file's settings, and the files it carries: what app is given
+// and the archives it makes in work. The JRE joins once it is made, as its
+// version may come from the image jlink writes.
+LauncherSpec launcherSpec(const Options& o, const Inputs& in, const TempFolder& work) {
+  LauncherSpec spec;
+  TailHeader& h = spec.header;
+  h.appName = o.name;
+  h.appVersion = o.appVersion;
+  h.guVersion = o.updaterVersion.value_or(o.appVersion);
+  h.minSplashMs = "0";
+  h.signaturePublicKey = in.publicKey;
+  h.canOverrideSplash = "0";
+  h.installType = o.installType;
+  h.requiredJavaVersion = o.javaVersion;
+  h.updateUrl = o.updateUrl;
+  spec.jreName = o.jreName;
+  spec.params.emplace_back("jre_name", o.jreName);
+  spec.params.insert(spec.params.end(), o.params.begin(), o.params.end());
+  spec.files = {{TailEntryRole::Decompressor, in.lzma64},
+                {TailEntryRole::SplashImage, in.splash},
+                {TailEntryRole::UpdaterArchive, o.updaterArchive.value_or(work / "updater.p2.l2")},
+                {TailEntryRole::AppArchive, work / "app.p2.l2"}};
+  return spec;
+}
+
+// A signer of its own for each archive, its salt derived from the key and
+// the bytes, so the same inputs give the same file; none without --sign.
+class ArchiveSigning {
+ public:
+  explicit ArchiveSigning(const std::optional<Bytes>& key) : key_(key) {}
+  Signer* next() {
+    if (!key_) return nullptr;
+    return &signer_.emplace(*key_, KeySigner::Salt::kDerived);
+  }
+
+ private:
+  const std::optional<Bytes>& key_;
+  std::optional<KeySigner> signer_;
+};
+
+// An LZMA-compressed archive of root (plus the extra files), as archive --lzma writes it.
+void makeArchive(const std::string& what, const std::string& root, const std::string& out, const Options& o,
+                 std::vector<ExtraFile> extra, Signer* signer, const std::string& skip = {}) {
+  ArchiveOptions options;
+  options.signer = signer;
+  options.extraFiles = std::move(extra);
+  writeArchiveFile({root, out, o.compress, std::move(options), skip, "compressing the " + what});
+}
+
+Jre jlinkJre(const Options& o, const TempFolder& work, const Inputs& in) {
   const Jdk jdk = findJdk();
   std::string modules;
   if (o.addModules) {
     modules = *o.addModules;
   } else {
-    std::vector<std::string> jars = cp.jars;
-    if (!updaterJar.empty()) jars.push_back(updaterJar);
+    std::vector<std::string> jars = in.classPath.jars;
+    if (!in.updaterJar.empty()) jars.push_back(in.updaterJar);
     modules = moduleDeps(jdk, jars);
   }
   const std::string image = work / "jre";
@@ -423,8 +477,45 @@ Jre jlinkJre(const Options& o, const TempFolder& work, const ClassPath& cp, cons
   return readyJre(image, o.jreVersion, "made by jlink from " + jdk.home + ": " + modules);
 }
 
-// The file itself is written under a temporary name and checked there, so
-// a file that fails its check never appears.
+// The JRE, in the file or to publish: the image given, or one jlink makes.
+std::optional<Jre> provideJre(const Options& o, const TempFolder& work, const Inputs& in) {
+  if (o.jre == "none" && !o.publish) return std::nullopt;
+  if (in.readyJre) return in.readyJre;
+  return jlinkJre(o, work, in);
+}
+
+// The project's updater: its jar and its launch file (as launchfile writes
+// one), in a tree of their own.
+void makeUpdaterArchive(const Options& o, const Inputs& in, const TempFolder& work, const std::string& out,
+                        Signer* signer) {
+  const std::string tree = work / "updater";
+  if (mkdir(tree.c_str(), 0755) != 0) fail("cannot make " + tree + ": " + std::strerror(errno));
+  writeWholeFile(tree + "/" + kUpdaterJar, readWholeFile(in.updaterJar));
+  LaunchFile launch;
+  launch.mainClass = kUpdaterClass;
+  // The updater runs as a copy of java under the application's name.
+  launch.appName = o.name;
+  launch.jvmMem = kUpdaterMaxHeap;
+  launch.classpath = {kUpdaterJar};
+  launch.compatibilityClass = kUpdaterCompatibilityClass;
+  makeArchive("updater", tree, out, o, {{std::string(kLaunchFileName), writeLaunchFile(launch)}}, signer);
+}
+
+// The application: the input folder and its launch file.
+void makeAppArchive(const Options& o, const Inputs& in, const std::string& out, Signer* signer) {
+  LaunchFile launch;
+  launch.mainClass = o.mainClass;
+  launch.appName = o.name;
+  launch.jvmMem = o.maxHeap;
+  launch.jvmStack = o.initialHeap;
+  launch.classpath = in.classPath.entries;
+  launch.extraArgs = o.args;
+  makeArchive("application", o.input, out, o, {{std::string(kLaunchFileName), writeLaunchFile(launch)}}, signer,
+              o.output);
+}
+
+// Checks the file as check does, from its temporary name, so a file that
+// fails its check never appears; only what needs attention is shown.
 CheckCounts writeChecked(AtomicOutput& out, const Bytes& bytes) {
   out.write(bytes);
   if (std::fflush(out.file()) != 0) fail("cannot write the launcher file: " + std::string(std::strerror(errno)));
@@ -434,7 +525,7 @@ CheckCounts writeChecked(AtomicOutput& out, const Bytes& bytes) {
   if (report == nullptr) fail("cannot check the launcher file");
   CheckCounts counts;
   try {
-    counts = quietly([&] { return checkLauncherFile(out.writingPath(), report); });
+    counts = checkLauncherFile(out.writingPath(), report);
   } catch (...) {
     std::fclose(report);
     std::free(text);
@@ -443,7 +534,7 @@ CheckCounts writeChecked(AtomicOutput& out, const Bytes& bytes) {
   std::fclose(report);
   const std::string lines(text, length);
   std::free(text);
-  // Only what needs attention: the ok lines would drown it.
+  // The ok lines would drown the rest.
   std::size_t at = 0;
   while (at < lines.size()) {
     const std::size_t end = std::min(lines.find('\n', at), lines.size());
@@ -455,6 +546,32 @@ CheckCounts writeChecked(AtomicOutput& out, const Bytes& bytes) {
     fail("the launcher file fails its check (" + std::to_string(counts.errors) + " errors above); nothing was written");
   }
   return counts;
+}
+
+// What the update server serves for a JRE download: its version file and
+// its archive, written whole once the launcher file is.
+struct Published {
+  std::vector<std::unique_ptr<AtomicOutput>> files;
+  std::string names;
+  void commit() {
+    for (auto& f : files) f->commit();
+  }
+};
+
+Published publishJre(const Options& o, const Jre& jre, const std::string& archive) {
+  Published published;
+  if (!isFolder(*o.publish) && mkdir(o.publish->c_str(), 0755) != 0) {
+    fail("cannot make the folder " + *o.publish + ": " + std::strerror(errno));
+  }
+  const std::string versionName = versionFileName(o.jreName);
+  const std::string archiveName = archiveFileName(o.jreName, jre.version);
+  const std::string versionText = jre.version + "\n";
+  published.files.push_back(std::make_unique<AtomicOutput>(*o.publish + "/" + versionName));
+  published.files.back()->write(Bytes(versionText.begin(), versionText.end()));
+  published.files.push_back(std::make_unique<AtomicOutput>(*o.publish + "/" + archiveName));
+  published.files.back()->write(readWholeFile(archive));
+  published.names = versionName + " and " + archiveName;
+  return published;
 }
 
 uint64_t sizeOf(const std::string& path) {
@@ -479,169 +596,83 @@ std::string classPathText(const std::vector<std::string>& entries) {
   return text;
 }
 
-int runApp(const std::vector<std::string>& argv) {
-  const Options o = parse(argv);
-  if (!isFolder(o.input)) fail(o.input + " is not a folder");
-  const std::size_t slash = o.output.rfind('/');
-  const std::string outputFolder = slash == std::string::npos ? "." : slash == 0 ? "/" : o.output.substr(0, slash);
-  if (!isFolder(outputFolder)) fail("cannot write " + o.output + ": " + outputFolder + " is not a folder");
-
-  // Everything that can be refused is refused before the long steps.
-  std::optional<Bytes> privateKey;
-  std::string publicKey;
-  if (o.signingKey) {
-    privateKey = readWholeFile(*o.signingKey);
-    try {
-      publicKey = quietly([&] { return publicKeyHexOf(*privateKey); });
-    } catch (const Failure& e) {
-      fail("--sign " + *o.signingKey + ": " + e.message + " (give the private key file from 'velmoran-pack keygen')");
-    }
-  }
-  const ClassPath cp = resolveClassPath(o);
-  const std::string splash = o.splash ? *o.splash : bundledData("splash.png", "--splash");
-  {
-    const Bytes png = readWholeFile(splash);
-    static constexpr unsigned char kPng[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (png.size() < sizeof kPng || !std::equal(kPng, kPng + sizeof kPng, png.begin())) {
-      fail(splash + " is not a PNG image");
-    }
-  }
-  LauncherContents c;
-  c.stub = o.stub ? *o.stub : bundledProgram("velmoran-launcher", "--stub");
-  c.lzma64 = o.lzma64 ? *o.lzma64 : bundledProgram("lzma64", "--lzma64");
-  c.splash = splash;
-  TailHeader& h = c.header;
-  h.appName = o.name;
-  h.appVersion = o.appVersion;
-  h.guVersion = o.updaterVersion.value_or(o.appVersion);
-  h.minSplashMs = "0";
-  h.signaturePublicKey = publicKey;
-  h.canOverrideSplash = "0";
-  h.installType = o.installType;
-  h.requiredJavaVersion = o.javaVersion;
-  h.updateUrl = o.updateUrl;
-  for (const TailHeaderField& field : kTailHeaderFields) {
-    checkFieldFits(std::string("header field '") + field.name + "'", h.*field.member, field.size);
-  }
-  c.params.emplace_back("jre_name", o.jreName);
-  c.params.insert(c.params.end(), o.params.begin(), o.params.end());
-  buildParamsArea(c.params);
-  if (isFile(o.input + "/" + kLaunchFileName)) {
-    fail(o.input + " holds a " + kLaunchFileName + "; app writes the application's own, so remove it");
-  }
-  const std::string updaterJar = o.updaterArchive ? "" : bundledData(kUpdaterJar, "--updater-archive");
-  if (o.updaterArchive && !isFile(*o.updaterArchive)) fail("cannot read " + *o.updaterArchive);
-  if (o.jre != "jlink" && o.jre != "none") readyJre(o.jre, o.jreVersion, "");
-  if (o.publishJre) readyJre(*o.publishJre, o.jreVersion, "");
-  if (o.jre == "none" && o.updateUrl.rfind(kPlaceholderUpdateUrl, 0) == 0) {
-    std::fprintf(stderr, "note: --jre none without --update-url: only a system JRE with unpack200 (Java 13 or "
-                         "older) can run this file\n");
-  }
-
-  // Made after the handlers, so it is removed before they go.
-  const InterruptibleSteps steps;
-  const TempFolder work("velmoran-app");
-  std::optional<KeySigner> signer;
-  const auto sign = [&]() -> Signer* {
-    if (!privateKey) return nullptr;
-    return &signer.emplace(*privateKey, KeySigner::Salt::kDerived);
-  };
-
-  // The JRE: in the file, to publish, or neither.
+// What was made, for the summary.
+struct Made {
+  std::size_t fileSize = 0;
+  int warnings = 0;
   std::optional<Jre> jre;
-  if (o.jre == "jlink") {
-    jre = jlinkJre(o, work, cp, updaterJar);
-  } else if (o.jre != "none") {
-    jre = readyJre(o.jre, o.jreVersion, "the runtime image " + o.jre);
-  } else if (o.publish) {
-    jre = o.publishJre ? readyJre(*o.publishJre, o.jreVersion, "the runtime image " + *o.publishJre)
-                       : jlinkJre(o, work, cp, updaterJar);
-  }
-  std::optional<Made> jreArchive;
-  if (jre) jreArchive = makeArchive("JRE", jre->image, work / "jre.p2.l2", o.compress, {}, sign());
-
-  // The updater: its jar and launch file, or the archive given.
-  if (o.updaterArchive) {
-    c.updaterArchive = *o.updaterArchive;
-  } else {
-    const std::string tree = work / "updater";
-    if (mkdir(tree.c_str(), 0755) != 0) fail("cannot make " + tree + ": " + std::strerror(errno));
-    writeWholeFile(tree + "/" + kUpdaterJar, readWholeFile(updaterJar));
-    LaunchFile launch;
-    launch.mainClass = kUpdaterClass;
-    // The updater runs as a copy of java under the application's name.
-    launch.appName = o.name;
-    launch.jvmMem = kUpdaterMaxHeap;
-    launch.classpath = {kUpdaterJar};
-    launch.compatibilityClass = kUpdaterCompatibilityClass;
-    c.updaterArchive = makeArchive("updater", tree, work / "updater.p2.l2", o.compress,
-                                   {{std::string(kLaunchFileName), writeLaunchFile(launch)}}, sign()).path;
-  }
-
-  // The application: the input folder and its launch file.
-  LaunchFile launch;
-  launch.mainClass = o.mainClass;
-  launch.appName = o.name;
-  launch.jvmMem = o.maxHeap;
-  launch.jvmStack = o.initialHeap;
-  launch.classpath = cp.entries;
-  launch.extraArgs = o.args;
-  const Made app = makeArchive("application", o.input, work / "app.p2.l2", o.compress,
-                               {{std::string(kLaunchFileName), writeLaunchFile(launch)}}, sign(), o.output);
-
-  c.jreName = o.jreName;
-  c.appArchive = app.path;
-  if (jre && o.jre != "none") {
-    h.jreVersion = jre->version;
-    c.jreArchive = jreArchive->path;
-  }
-  const LauncherFile file = buildLauncherFile(c);
-
-  AtomicOutput out(o.output, 0755);
-  const CheckCounts checked = writeChecked(out, file.bytes);
-  std::vector<std::unique_ptr<AtomicOutput>> published;
   std::string publishedNames;
-  if (o.publish) {
-    if (!isFolder(*o.publish) && mkdir(o.publish->c_str(), 0755) != 0) {
-      fail("cannot make the folder " + *o.publish + ": " + std::strerror(errno));
-    }
-    const std::string versionName = "Velmoran-" + o.jreName + "-version.txt";
-    const std::string archiveName = "Velmoran-" + o.jreName + "-" + jre->version + "-archive.p2.l2";
-    const std::string versionText = jre->version + "\n";
-    published.push_back(std::make_unique<AtomicOutput>(*o.publish + "/" + versionName));
-    published.back()->write(Bytes(versionText.begin(), versionText.end()));
-    published.push_back(std::make_unique<AtomicOutput>(*o.publish + "/" + archiveName));
-    published.back()->write(readWholeFile(jreArchive->path));
-    publishedNames = versionName + " and " + archiveName;
-  }
-  out.commit();
-  for (auto& p : published) p->commit();
+};
 
-  const std::string master = (o.installType == "perm_all" ? "/opt" : "~/.Velmoran") + std::string("/Velmoran-") + o.name;
-  const std::string run = o.output.find('/') == std::string::npos ? "./" + o.output : o.output;
-  std::printf("Wrote %s: %s, passes check (%d warnings)\n", o.output.c_str(), mib(file.bytes.size()).c_str(),
-              checked.warnings);
+void printSummary(const Options& o, const Inputs& in, const LauncherSpec& spec, const Made& made) {
+  const TailHeader& h = spec.header;
+  const auto fileOf = [&spec](TailEntryRole role) { return spec.files.at(role); };
+  std::printf("Wrote %s: %s, passes check (%d warnings)\n", o.output.c_str(), mib(made.fileSize).c_str(),
+              made.warnings);
   std::printf("  application %s %s: main class %s, class path %s (%s)\n", o.name.c_str(), o.appVersion.c_str(),
-              o.mainClass.c_str(), classPathText(cp.entries).c_str(), mib(sizeOf(app.path)).c_str());
+              o.mainClass.c_str(), classPathText(in.classPath.entries).c_str(),
+              mib(sizeOf(fileOf(TailEntryRole::AppArchive))).c_str());
   std::printf("  updater %s: %s (%s)\n", h.guVersion.c_str(),
               o.updaterArchive ? o.updaterArchive->c_str() : "the minimal one, starting the newest installed version",
-              mib(sizeOf(c.updaterArchive)).c_str());
+              mib(sizeOf(fileOf(TailEntryRole::UpdaterArchive))).c_str());
   if (!h.jreVersion.empty()) {
-    std::printf("  JRE %s %s: %s (%s)\n", o.jreName.c_str(), h.jreVersion.c_str(), jre->how.c_str(),
-                mib(sizeOf(c.jreArchive)).c_str());
+    std::printf("  JRE %s %s: %s (%s)\n", o.jreName.c_str(), h.jreVersion.c_str(), made.jre->how.c_str(),
+                mib(sizeOf(fileOf(TailEntryRole::JreArchive))).c_str());
   } else {
     std::printf("  no JRE: a system JRE with unpack200, or %s\n",
                 o.updateUrl.rfind(kPlaceholderUpdateUrl, 0) == 0 ? "none (no --update-url to download one from)"
                                                                  : ("downloaded from " + o.updateUrl).c_str());
   }
-  std::printf("  %s\n", privateKey ? "every archive signed, the public key embedded" : "not signed");
-  if (o.publish) std::printf("  published in %s: %s\n", o.publish->c_str(), publishedNames.c_str());
+  std::printf("  %s\n", in.privateKey ? "every archive signed, the public key embedded" : "not signed");
+  if (o.publish) std::printf("  published in %s: %s\n", o.publish->c_str(), made.publishedNames.c_str());
+  const std::string master = sharedDirectoryOf(installTypeOf(o.installType), "~") + "/" + masterFolderName(o.name);
+  const std::string run = o.output.find('/') == std::string::npos ? "./" + o.output : o.output;
   std::printf("Run it: %s   (its first run installs into %s)\n", run.c_str(), master.c_str());
-  return 0;
 }
 
-const CommandRegistration registration{
-    {5, "app", "make a complete, checked launcher file from a folder of jars", kHelp, runApp}};
+// The steps of archive, launchfile, launcher and check, one after the other:
+// the JRE, the updater and the application as archives, the launcher file
+// made of them, checked, then published with what the update server serves.
+int runApp(const std::vector<std::string>& argv) {
+  const Options o = parse(argv);
+  // Everything that can be refused is refused before the long steps.
+  const Inputs in = readInputs(o);
+  // Made after the handlers, so it is removed before they go.
+  const InterruptibleSteps steps;
+  const TempFolder work("velmoran-app");
+  LauncherSpec spec = launcherSpec(o, in, work);
+  refuseFaults(specFaults(spec));
+  if (o.jre == "none" && o.updateUrl.rfind(kPlaceholderUpdateUrl, 0) == 0) {
+    std::fprintf(stderr, "note: --jre none without --update-url: only a system JRE with unpack200 (Java 13 or "
+                         "older) can run this file\n");
+  }
 
+  ArchiveSigning signing(in.privateKey);
+  Made made;
+  made.jre = provideJre(o, work, in);
+  const std::string jreArchive = work / "jre.p2.l2";
+  if (made.jre) makeArchive("JRE", made.jre->image, jreArchive, o, {}, signing.next());
+  if (!o.updaterArchive) makeUpdaterArchive(o, in, work, spec.files.at(TailEntryRole::UpdaterArchive), signing.next());
+  makeAppArchive(o, in, spec.files.at(TailEntryRole::AppArchive), signing.next());
+  if (made.jre && o.jre != "none") {
+    spec.header.jreVersion = made.jre->version;
+    spec.files[TailEntryRole::JreArchive] = jreArchive;
+  }
+
+  const LauncherFile file = buildLauncherFile(in.stub, spec);
+  AtomicOutput out(o.output, 0755);
+  made.fileSize = file.bytes.size();
+  made.warnings = writeChecked(out, file.bytes).warnings;
+  Published published = o.publish ? publishJre(o, *made.jre, jreArchive) : Published{};
+  made.publishedNames = published.names;
+  out.commit();
+  published.commit();
+  printSummary(o, in, spec, made);
+  return 0;
+}
 }  // namespace
+
+constinit const Command kAppCommand{
+    "app", "make a complete, checked launcher file from a folder of jars", kHelp, runApp};
+
 }  // namespace velmoran::pack

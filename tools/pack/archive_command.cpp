@@ -4,6 +4,7 @@
 
 #include "archive_writer.h"
 #include "cli.h"
+#include "commands.h"
 #include "signing.h"
 
 namespace velmoran::pack {
@@ -57,10 +58,8 @@ int runArchive(const std::vector<std::string>& argv) {
   Options o = parse(argv);
   std::optional<KeySigner> signer;
   if (!o.signingKey.empty()) o.archive.signer = &signer.emplace(readWholeFile(o.signingKey), KeySigner::Salt::kRandom);
-  // Written to a temporary file, renamed only once the archive is whole.
-  std::unique_ptr<ByteSink> sink = std::make_unique<FileSink>(o.output);
-  if (o.lzma) sink = std::make_unique<LzmaSink>(std::move(sink));
-  const ArchiveStats stats = writeArchive(o.folder, *sink, o.archive, o.output);
+  const ArchiveStats stats = writeArchiveFile(
+      {o.folder, o.output, o.lzma ? std::optional(LzmaSink::kDefaultPreset) : std::nullopt, o.archive, o.output, {}});
   std::printf("Wrote %s: %" PRId64 " entries, %" PRId64 " archive bytes%s%s\n", o.output.c_str(), stats.entries,
               stats.bytes, o.lzma ? ", LZMA-compressed" : "", stats.signedArchive ? ", signed" : "");
   if (stats.emptyFiles > 0) {
@@ -69,7 +68,8 @@ int runArchive(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{{10, "archive", "write a folder tree as an archive file", kHelp, runArchive}};
-
 }  // namespace
+
+constinit const Command kArchiveCommand{"archive", "write a folder tree as an archive file", kHelp, runArchive};
+
 }  // namespace velmoran::pack

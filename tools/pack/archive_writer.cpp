@@ -1,8 +1,10 @@
 #include "archive_writer.h"
 
 #include <fnmatch.h>
+#include <ftw.h>
 #include <lzma.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,6 +13,7 @@
 #include "archive/container.h"
 #include "archive/lzma.h"
 #include "cli.h"
+#include "progress.h"
 #include "tail_writer.h"
 
 namespace velmoran::pack {
@@ -222,6 +225,51 @@ ArchiveStats writeArchive(const std::string& root, ByteSink& sink, const Archive
   }
   sink.finish();
   return stats;
+}
+
+namespace {
+
+// Counts what goes into the compressor, for the progress line.
+class CountingSink : public ByteSink {
+ public:
+  CountingSink(std::unique_ptr<ByteSink> next, Progress& progress) : next_(std::move(next)), progress_(progress) {}
+  void write(std::span<const unsigned char> bytes) override {
+    failIfInterrupted();
+    done_ += bytes.size();
+    progress_.update(done_);
+    next_->write(bytes);
+  }
+  void finish() override { next_->finish(); }
+  std::string writingPath() const override { return next_->writingPath(); }
+
+ private:
+  std::unique_ptr<ByteSink> next_;
+  Progress& progress_;
+  uint64_t done_ = 0;
+};
+
+uint64_t treeSize(const std::string& root) {
+  static uint64_t total;
+  total = 0;
+  nftw(
+      root.c_str(),
+      [](const char*, const struct stat* st, int type, struct FTW*) {
+        if (type == FTW_F) total += static_cast<uint64_t>(st->st_size);
+        return 0;
+      },
+      16, 0);
+  return total;
+}
+
+}  // namespace
+
+ArchiveStats writeArchiveFile(const ArchiveFileJob& job) {
+  std::unique_ptr<ByteSink> sink = std::make_unique<FileSink>(job.output);
+  if (job.lzmaPreset) sink = std::make_unique<LzmaSink>(std::move(sink), *job.lzmaPreset);
+  if (job.progressLabel.empty()) return writeArchive(job.root, *sink, job.options, job.skip);
+  Progress progress(job.progressLabel, isatty(STDERR_FILENO) == 1 ? treeSize(job.root) : 0);
+  CountingSink counting(std::move(sink), progress);
+  return writeArchive(job.root, counting, job.options, job.skip);
 }
 
 }  // namespace velmoran::pack

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -90,6 +91,20 @@ struct ArchiveStats {
 // the file the sink writes to.
 ArchiveStats writeArchive(const std::string& root, ByteSink& sink, const ArchiveOptions& options,
                           const std::string& skip);
+
+// An archive file, as the archive command writes one: the tree under root
+// into output (renamed into place once whole), LZMA-compressed at lzmaPreset
+// or not compressed at all. With a progress label the bytes going in are
+// counted on a progress line, and an interruption (progress.h) ends the work.
+struct ArchiveFileJob {
+  std::string root;
+  std::string output;
+  std::optional<uint32_t> lzmaPreset;
+  ArchiveOptions options;
+  std::string skip;  // as writeArchive's
+  std::string progressLabel;
+};
+ArchiveStats writeArchiveFile(const ArchiveFileJob& job);
 
 // The signature block that closes a signed archive of signedLength bytes.
 std::vector<unsigned char> signatureBlock(int64_t signedLength, const std::string& signatureHex);

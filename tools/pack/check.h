@@ -14,8 +14,8 @@ struct CheckCounts {
 
 // Writes one "ok:", "warning:" or "error:" line per finding to report, then
 // the summary line. Fails when the file cannot be read. The project's
-// readers print their own warnings on standard output: silence it around the
-// call.
+// readers log their own warnings: with console logging on, they reach
+// standard output too.
 CheckCounts checkLauncherFile(const std::string& file, FILE* report);
 
 }  // namespace velmoran::pack

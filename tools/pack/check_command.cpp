@@ -18,8 +18,13 @@
 #include "archive_scan.h"
 #include "check.h"
 #include "cli.h"
+#include "commands.h"
 #include "format/launch_file.h"
+#include "format/names.h"
 #include "format/tail.h"
+#include "format/tail_plan.h"
+#include "launcher_spec.h"
+#include "tail_writer.h"
 #include "util/encoding.h"
 
 namespace velmoran::pack {
@@ -146,44 +151,28 @@ bool endsWith(const std::string& text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-enum class Role { kLzma64, kSplash, kCacerts, kUpdaterArchive, kUpdaterVersion, kJreArchive, kAppArchive, kAppVersion };
-
-struct Expected {
-  Role role;
-  std::string name;  // for the JRE archive only its end: the JRE name is not in the header
-};
-
-// The embedded files in the order the launcher reads them, as the header implies.
-std::vector<Expected> expectedEntries(const TailHeader& h) {
-  std::vector<Expected> list;
-  if (h.guVersion.empty()) return list;
-  list = {{Role::kLzma64, "lzma64"},
-          {Role::kSplash, "nativesplash.png"},
-          {Role::kCacerts, "cacerts"},
-          {Role::kUpdaterArchive, "Velmoran-Velmoran-" + h.guVersion + "-archive.p2.l2"},
-          {Role::kUpdaterVersion, "Velmoran-Velmoran-version.txt"}};
-  if (!h.jreVersion.empty()) list.push_back({Role::kJreArchive, "-" + h.jreVersion + "-archive.p2.l2"});
-  if (!h.appVersion.empty()) {
-    list.push_back({Role::kAppArchive, "Velmoran-" + h.appName + "-" + h.appVersion + "-archive.p2.l2"});
-    list.push_back({Role::kAppVersion, "Velmoran-" + h.appName + "-version.txt"});
-  }
-  return list;
-}
-
-bool isArchiveRole(Role role) {
-  return role == Role::kUpdaterArchive || role == Role::kJreArchive || role == Role::kAppArchive;
+bool isArchiveRole(TailEntryRole role) {
+  return role == TailEntryRole::UpdaterArchive || role == TailEntryRole::JreArchive ||
+         role == TailEntryRole::AppArchive;
 }
 
 // The archives that hold a Java program started by its VelmoranLaunch: the
 // launcher starts the updater, the updater the application.
-bool startsFromLaunchFile(Role role) { return role == Role::kUpdaterArchive || role == Role::kAppArchive; }
+bool startsFromLaunchFile(TailEntryRole role) {
+  return role == TailEntryRole::UpdaterArchive || role == TailEntryRole::AppArchive;
+}
 
 // "updater" or "application", for the lines about its archive and launch file.
-const char* programName(Role role) { return role == Role::kUpdaterArchive ? "updater" : "application"; }
+const char* programName(TailEntryRole role) {
+  return role == TailEntryRole::UpdaterArchive ? "updater" : "application";
+}
 
-std::string launchFileWhere(Role role) { return std::string(programName(role)) + "'s " + kLaunchFileName + ": "; }
+std::string launchFileWhere(TailEntryRole role) {
+  return std::string(programName(role)) + "'s " + kLaunchFileName + ": ";
+}
 
-struct TailEntry {
+// An entry as the file holds it.
+struct FoundEntry {
   std::string where;  // "entry N (PATH)"
   std::string path;
   int64_t headerStart = 0;
@@ -204,16 +193,33 @@ class Checker {
 
  private:
   bool checkHeader(int64_t start);
-  void importKey();
+  void checkSettings();
+  std::vector<Param> launcherParams();
   void walkEntries(int64_t start);
-  void checkEntry(const TailEntry& entry, const Expected& expected);
-  void checkArchive(const TailEntry& entry, bool compressed, Role role);
-  void checkSignature(const TailEntry& entry, const ArchiveScan& scan, const std::optional<Digest>& digest);
-  void checkLaunchFile(const ArchiveScan& scan, Role role);
-  std::optional<std::string> checkClassPath(const LaunchFile& f, const ArchiveScan& scan, Role role);
-  void checkVersionFile(const TailEntry& entry, const std::string& version);
-  bool checkLzmaHeader(const TailEntry& entry);
-  Decoded decodeRange(const TailEntry& entry);
+  void checkEntry(const FoundEntry& entry, const TailEntry& planned);
+  void checkArchive(const FoundEntry& entry, bool compressed, TailEntryRole role);
+  void checkSignature(const FoundEntry& entry, const ArchiveScan& scan, const std::optional<Digest>& digest);
+  // A launch file as read: the fields, and how many bytes of it were left unread.
+  struct ReadLaunchFile {
+    LaunchFileReading reading;
+    int64_t unread = 0;
+  };
+  // Where the main class of a launch file lies on its class path.
+  struct MainClassSearch {
+    std::string classFile;
+    std::optional<std::string> holder;
+    bool unread = false;  // a class path entry whose classes check cannot see
+  };
+  void checkLaunchFile(const ArchiveScan& scan, TailEntryRole role);
+  std::optional<ReadLaunchFile> readScannedLaunchFile(const ArchiveScan& scan, TailEntryRole role);
+  void checkLaunchFields(const ReadLaunchFile& read, TailEntryRole role);
+  std::optional<std::string> checkClassPath(const LaunchFile& f, const ArchiveScan& scan, TailEntryRole role);
+  void checkClassPathEntry(const std::string& entry, const ArchiveScan& scan, TailEntryRole role,
+                           MainClassSearch& search);
+  void lookIntoJar(const std::string& at, const std::string& jar, const JarListing& listing, MainClassSearch& search);
+  void checkVersionFile(const FoundEntry& entry, const std::string& version);
+  bool checkLzmaHeader(const FoundEntry& entry);
+  Decoded decodeRange(const FoundEntry& entry);
   std::optional<Digest> hashRange(int64_t start, int64_t length);
   void checkMarkers();
   void checkParamsPlacement();
@@ -230,7 +236,9 @@ class Checker {
   int64_t headerEnd_ = -1;
   bool keyGiven_ = false;
   RsaKeyPtr key_;
-  std::vector<TailEntry> entries_;
+  std::vector<TailEntry> plan_;
+  bool jreNamed_ = false;  // the plan names the JRE's archive after a usable name
+  std::vector<FoundEntry> entries_;
   int64_t entriesEnd_ = -1;  // -1 when the entries could not all be read
 };
 
@@ -272,7 +280,7 @@ bool Checker::checkHeader(int64_t start) {
     report_.error("header: the file ends inside the header, at offset " + std::to_string(headerEnd_));
     return false;
   }
-  importKey();
+  checkSettings();
   const auto orNone = [](const std::string& v) { return v.empty() ? std::string("none") : v; };
   report_.ok("header: App Name " + header_.appName + ", GU Version " + orNone(header_.guVersion) +
              ", JRE Version " + orNone(header_.jreVersion) + ", App Version " + orNone(header_.appVersion) +
@@ -280,26 +288,47 @@ bool Checker::checkHeader(int64_t start) {
   return true;
 }
 
-void Checker::importKey() {
-  const std::string& hex = header_.signaturePublicKey;
-  keyGiven_ = !hex.empty();
-  if (!keyGiven_) return;
-  const char* rejects = "; the launcher rejects every signed archive";
-  if (hex.size() % 2 != 0 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-    report_.error(std::string("header: the Signature Public Key is not hex text") + rejects);
-    return;
+// The header and the parameters against the rules the builder keeps to;
+// the entries to expect follow from them.
+void Checker::checkSettings() {
+  LauncherSpec spec;
+  spec.header = header_;
+  spec.params = launcherParams();
+  spec.jreName = jreNameOf(spec.params);
+  plan_ = planOf(spec);
+  jreNamed_ = spec.jreName && !componentNameFault(*spec.jreName);
+  // The entries are read by the plan: the files of the spec are its entries.
+  for (const TailEntry& entry : plan_) spec.files[entry.role] = entry.name;
+  for (const SpecFault& fault : specFaults(spec)) {
+    if (fault.error) {
+      report_.error(fault.finding);
+    } else {
+      report_.warning(fault.finding);
+    }
   }
-  const std::vector<unsigned char> der = hexToBytes(hex);
-  key_ = loadDEREncodedPublicKey(der.data(), static_cast<int>(der.size()));
-  if (!key_) {
-    report_.error(std::string("header: the Signature Public Key is not an RSA key") + rejects);
-  } else if (key_->type != PK_PUBLIC) {
-    report_.error("header: the Signature Public Key is a private key, published to everyone with this file");
-  }
+  keyGiven_ = !header_.signaturePublicKey.empty();
+  key_ = importHeaderKey(header_.signaturePublicKey);
+}
+
+// The pairs the launcher reads from the first Params marker, up to one too
+// long for its reader (which checkParams reports).
+std::vector<Param> Checker::launcherParams() {
+  if (markers_.params.count == 0) return {};
+  const int64_t areaStart = markers_.params.starts[0] + static_cast<int64_t>(kParamsMarkerLength);
+  Bytes area(static_cast<std::size_t>(std::clamp<int64_t>(size_ - areaStart, 0, kParamsAreaSize)));
+  fseeko(in_, static_cast<off_t>(areaStart), SEEK_SET);
+  area.resize(std::fread(area.data(), 1, area.size(), in_));
+  if (area.empty()) return {};
+  std::vector<Param> params = parseParamsArea(area);
+  const auto overlong = std::find_if(params.begin(), params.end(), [](const Param& p) {
+    return p.first.size() + 1 == kParamNameSize || p.second.size() + 1 == kParamValueSize;
+  });
+  params.erase(overlong, params.end());
+  return params;
 }
 
 void Checker::walkEntries(int64_t start) {
-  const std::vector<Expected> expected = expectedEntries(header_);
+  const std::vector<TailEntry>& expected = plan_;
   if (expected.empty()) {
     report_.ok("entries: none (no GU Version: the file is only a launcher)");
     entriesEnd_ = start;
@@ -315,7 +344,7 @@ void Checker::walkEntries(int64_t start) {
     }
     fseeko(in_, static_cast<off_t>(at), SEEK_SET);
     const EntryHeader e = readEntryHeader(in_);
-    TailEntry entry{position + " (" + e.path.substr(0, 200) + ")", e.path, at, ftello(in_), e.length};
+    FoundEntry entry{position + " (" + e.path.substr(0, 200) + ")", e.path, at, ftello(in_), e.length};
     if (e.end || e.cut != CutField::kNone) {
       report_.error(position + ": the file ends inside its header, at offset " + std::to_string(ftello(in_)));
       return;
@@ -351,27 +380,26 @@ void Checker::walkEntries(int64_t start) {
   entriesEnd_ = at;
 }
 
-void Checker::checkEntry(const TailEntry& entry, const Expected& expected) {
+void Checker::checkEntry(const FoundEntry& entry, const TailEntry& planned) {
   const int errorsBefore = report_.errors();
-  const bool named = expected.role == Role::kJreArchive ? endsWith(entry.path, expected.name)
-                                                        : entry.path == expected.name;
-  if (!named) {
-    report_.warning(entry.where + ": the launcher expects " +
-                    (expected.role == Role::kJreArchive ? "a name ending in " : "") + "'" + expected.name + "' here");
+  // Without a usable JRE name there is no name to expect; its fault is reported.
+  const bool expectable = planned.role != TailEntryRole::JreArchive || jreNamed_;
+  if (expectable && entry.path != planned.name) {
+    report_.warning(entry.where + ": the launcher expects '" + planned.name + "' here");
   }
   if (isUnsafeEntryPath(entry.path)) {
     report_.error(entry.where + ": the path leads outside the destination; the launcher refuses it");
     return;
   }
-  if (entry.length == 0 && expected.role != Role::kCacerts) {
+  if (entry.length == 0 && planned.role != TailEntryRole::CaStore) {
     report_.warning(entry.where + ": empty, so extraction creates no file");
   }
   // What the launcher does with an entry follows from its name.
   if (endsWith(entry.path, ".p2.l2") || endsWith(entry.path, ".p2")) {
-    checkArchive(entry, endsWith(entry.path, ".l2"), expected.role);
+    checkArchive(entry, endsWith(entry.path, ".l2"), planned.role);
     return;
   }
-  if (isArchiveRole(expected.role)) {
+  if (isArchiveRole(planned.role)) {
     report_.error(entry.where + ": not an archive the launcher extracts (the name must end in -archive.p2.l2)");
     return;
   }
@@ -386,12 +414,12 @@ void Checker::checkEntry(const TailEntry& entry, const Expected& expected) {
     }
     return;
   }
-  if (expected.role == Role::kUpdaterVersion) checkVersionFile(entry, header_.guVersion);
-  if (expected.role == Role::kAppVersion) checkVersionFile(entry, header_.appVersion);
+  if (planned.role == TailEntryRole::UpdaterVersion) checkVersionFile(entry, header_.guVersion);
+  if (planned.role == TailEntryRole::AppVersion) checkVersionFile(entry, header_.appVersion);
   if (report_.errors() == errorsBefore) report_.ok(entry.where + ": " + std::to_string(entry.length) + " bytes");
 }
 
-void Checker::checkVersionFile(const TailEntry& entry, const std::string& version) {
+void Checker::checkVersionFile(const FoundEntry& entry, const std::string& version) {
   if (entry.length == 0) return;
   std::string text(static_cast<std::size_t>(std::min(entry.length, kMaxVersionFileSize)), '\0');
   fseeko(in_, static_cast<off_t>(entry.dataStart), SEEK_SET);
@@ -401,7 +429,7 @@ void Checker::checkVersionFile(const TailEntry& entry, const std::string& versio
   }
 }
 
-bool Checker::checkLzmaHeader(const TailEntry& entry) {
+bool Checker::checkLzmaHeader(const FoundEntry& entry) {
   unsigned char header[kLzmaAloneHeaderSize];
   fseeko(in_, static_cast<off_t>(entry.dataStart), SEEK_SET);
   if (entry.length < static_cast<int64_t>(sizeof header) || std::fread(header, 1, sizeof header, in_) != sizeof header) {
@@ -418,7 +446,7 @@ bool Checker::checkLzmaHeader(const TailEntry& entry) {
   return true;
 }
 
-Decoded Checker::decodeRange(const TailEntry& entry) {
+Decoded Checker::decodeRange(const FoundEntry& entry) {
   Decoded result;
   fseeko(in_, static_cast<off_t>(entry.dataStart), SEEK_SET);
   int64_t left = entry.length;
@@ -453,7 +481,7 @@ std::optional<Digest> Checker::hashRange(int64_t start, int64_t length) {
   return doFinal(md);
 }
 
-void Checker::checkArchive(const TailEntry& entry, bool compressed, Role role) {
+void Checker::checkArchive(const FoundEntry& entry, bool compressed, TailEntryRole role) {
   const int errorsBefore = report_.errors();
   if (compressed && !checkLzmaHeader(entry)) return;
   fseeko(in_, static_cast<off_t>(entry.dataStart), SEEK_SET);
@@ -512,7 +540,7 @@ void Checker::checkArchive(const TailEntry& entry, bool compressed, Role role) {
   if (startsFromLaunchFile(role)) checkLaunchFile(scan, role);
 }
 
-void Checker::checkSignature(const TailEntry& entry, const ArchiveScan& scan, const std::optional<Digest>& digest) {
+void Checker::checkSignature(const FoundEntry& entry, const ArchiveScan& scan, const std::optional<Digest>& digest) {
   if (!scan.signatureBlock) {
     if (keyGiven_) {
       report_.warning(entry.where + ": not signed, though the header has a public key: the launcher installs it "
@@ -548,37 +576,43 @@ void Checker::checkSignature(const TailEntry& entry, const ArchiveScan& scan, co
   }
 }
 
-void Checker::checkLaunchFile(const ArchiveScan& scan, Role role) {
+// The launch file of an archive, read with the launcher's reader; none
+// (after saying why) when the archive holds none or it cannot be read.
+std::optional<Checker::ReadLaunchFile> Checker::readScannedLaunchFile(const ArchiveScan& scan, TailEntryRole role) {
   const std::string where = launchFileWhere(role);
   if (!scan.launchFile) {
-    if (!scan.errors.empty() || scan.readFailed) return;
-    if (role == Role::kUpdaterArchive) {
+    if (!scan.errors.empty() || scan.readFailed) return std::nullopt;
+    if (role == TailEntryRole::UpdaterArchive) {
       report_.error(where + "the updater's archive holds no " + kLaunchFileName + "; the launcher cannot start it");
     } else {
       // Another updater may start the application its own way.
       report_.warning(where + "the application's archive holds no " + kLaunchFileName +
                       "; the project's updater cannot start it");
     }
-    return;
+    return std::nullopt;
   }
   Bytes bytes = *scan.launchFile;
   FILE* in = fmemopen(bytes.data(), bytes.size(), "rb");
   if (in == nullptr) {
     report_.error(where + "cannot be read");
-    return;
+    return std::nullopt;
   }
-  const LaunchFileReading reading = readLaunchFile(in);
-  const int64_t consumed = ftello(in);
+  ReadLaunchFile read{readLaunchFile(in), 0};
+  read.unread = static_cast<int64_t>(bytes.size()) - ftello(in);
   std::fclose(in);
-  const LaunchFile& f = reading.file;
-  const int errorsBefore = report_.errors();
+  return read;
+}
+
+void Checker::checkLaunchFields(const ReadLaunchFile& read, TailEntryRole role) {
+  const std::string where = launchFileWhere(role);
+  const LaunchFile& f = read.reading.file;
   if (f.version < kLaunchFileFirstVersion || f.version > kLaunchFileLatestVersion) {
     report_.warning(where + "format version " + std::to_string(f.version) + " is not one of " +
                     std::to_string(kLaunchFileFirstVersion) + " to " + std::to_string(kLaunchFileLatestVersion));
   }
   if (f.mainClass.empty()) report_.error(where + "the main class (" + kLaunchClassLabel + ") is empty");
   // Only the launcher reads the App Name: it names the updater's copy of java.
-  if (role == Role::kUpdaterArchive && !isAppBinaryName(f.appName)) {
+  if (role == TailEntryRole::UpdaterArchive && !isAppBinaryName(f.appName)) {
     report_.error(where + "the App Name '" + f.appName.substr(0, 200) + "' is not a plain file name; the launcher refuses it");
   }
   std::vector<std::string> texts = {f.mainClass, f.classOnUpdate, f.appName, f.osIcns, f.compatibilityClass,
@@ -587,26 +621,35 @@ void Checker::checkLaunchFile(const ArchiveScan& scan, Role role) {
   if (std::any_of(texts.begin(), texts.end(), [](const std::string& t) { return t.size() > kLaunchTextMaxLength; })) {
     report_.error(where + "a text field is as long as its reader takes; the fields after it are misread");
   }
+  const LaunchFileCounts& stated = read.reading.counts;
   const struct {
     const char* label;
     int64_t stated;
     std::size_t read;
-  } counts[] = {{kLaunchClasspathCountLabel, reading.counts.classpath, f.classpath.size()},
-                {kLaunchExtraArgsCountLabel, reading.counts.extraArgs, f.extraArgs.size()},
-                {kLaunchAppJvmOptionCountLabel, reading.counts.appJvmOptions, f.appJvmOptions.size()}};
+  } counts[] = {{kLaunchClasspathCountLabel, stated.classpath, f.classpath.size()},
+                {kLaunchExtraArgsCountLabel, stated.extraArgs, f.extraArgs.size()},
+                {kLaunchAppJvmOptionCountLabel, stated.appJvmOptions, f.appJvmOptions.size()}};
   for (const auto& c : counts) {
     if (countCutShort(c.stated, c.read)) {
       report_.error(where + c.label + " is " + std::to_string(c.stated) + ", but the file ends before its entries do");
     }
   }
-  if (consumed < static_cast<int64_t>(bytes.size())) {
-    report_.warning(where + count(static_cast<int64_t>(bytes.size()) - consumed, "byte") +
-                    " after the last field, which the launcher never reads");
+  if (read.unread > 0) {
+    report_.warning(where + count(read.unread, "byte") + " after the last field, which the launcher never reads");
   }
   if (f.jvmMem > 0 && f.jvmStack > f.jvmMem) {
     report_.error(where + "the initial heap (" + std::to_string(f.jvmStack) + " MB) is larger than the maximum (" +
                   std::to_string(f.jvmMem) + " MB); java does not start");
   }
+}
+
+void Checker::checkLaunchFile(const ArchiveScan& scan, TailEntryRole role) {
+  const std::optional<ReadLaunchFile> read = readScannedLaunchFile(scan, role);
+  if (!read) return;
+  const std::string where = launchFileWhere(role);
+  const LaunchFile& f = read->reading.file;
+  const int errorsBefore = report_.errors();
+  checkLaunchFields(*read, role);
   std::optional<std::string> holder;
   if (scan.pathsIncomplete) {
     report_.warning(where + "the archive has too many entries to check the class path against");
@@ -621,85 +664,85 @@ void Checker::checkLaunchFile(const ArchiveScan& scan, Role role) {
   }
 }
 
-// As java -cp reads it: "DIR/*" is every jar in DIR, anything else a jar or a
-// folder of classes, all relative to the version folder; one of them must
-// hold the main class. Returns the one that does.
-std::optional<std::string> Checker::checkClassPath(const LaunchFile& f, const ArchiveScan& scan, Role role) {
-  const std::string where = launchFileWhere(role);
-  const std::string archive = std::string("the ") + programName(role) + "'s archive";
-  std::string classFile = f.mainClass;
-  std::replace(classFile.begin(), classFile.end(), '.', '/');
-  classFile += ".class";
-  std::optional<std::string> holder;
-  bool unread = false;  // a class path entry whose classes check cannot see
-  const auto lookInto = [&](const std::string& entryWhere, const std::string& jar, const JarListing& listing) {
-    if (listing.fault) {
-      report_.error(entryWhere + ": " + jar + " is not a jar java can read (" + *listing.fault +
-                    "), so none of its classes load; put an intact jar in the archive");
-    } else if (!holder && listing.names.contains(classFile)) {
-      holder = jar;
-    }
-  };
-  for (const std::string& entry : f.classpath) {
-    const std::string at = where + "class path entry '" + entry.substr(0, 200) + "'";
-    if (isUnsafeEntryPath("x/" + entry) || entry.find(':') != std::string::npos) {
-      report_.warning(at + " lies outside the version folder or holds ':'; not checked");
-      unread = true;
-      continue;
-    }
-    const bool wildcard = entry == "*" || endsWith(entry, "/*");
-    const std::string path = normalEntryPath(wildcard ? entry.substr(0, entry.size() - 1) : entry);
-    const bool folder = path.empty() || scan.folders.contains(path);
-    const std::string inFolder = path.empty() ? "" : path + "/";
-    if (wildcard) {
-      if (!folder) {
-        report_.error(at + " names the folder " + path + ", which is not in " + archive +
-                      ": add the folder with its jars, or remove the entry");
-        continue;
-      }
-      // java takes the files ending in .jar or .JAR directly in the folder.
-      for (const auto& [jar, listing] : scan.jars) {
-        if (jar.starts_with(inFolder) && jar.find('/', inFolder.size()) == std::string::npos &&
-            (endsWith(jar, ".jar") || endsWith(jar, ".JAR"))) {
-          lookInto(at, jar, listing);
-        }
-      }
-      continue;
-    }
-    if (folder) {
-      if (!holder && scan.files.contains(inFolder + classFile)) holder = path.empty() ? "the version folder" : path;
-      continue;
-    }
-    if (scan.files.contains(path)) {
-      const auto jar = scan.jars.find(path);
-      if (jar == scan.jars.end()) {
-        unread = true;  // check reads the names of .jar and .zip files only
-      } else {
-        lookInto(at, path, jar->second);
-      }
-    } else if (scan.emptyFiles.contains(path)) {
-      report_.error(at + " is an empty file in " + archive + ", which extraction does not create");
-    } else {
-      report_.error(at + " is not in " + archive + ": add the file to the archive, or remove the entry");
-    }
+void Checker::lookIntoJar(const std::string& at, const std::string& jar, const JarListing& listing,
+                          MainClassSearch& search) {
+  if (listing.fault) {
+    report_.error(at + ": " + jar + " is not a jar java can read (" + *listing.fault +
+                  "), so none of its classes load; put an intact jar in the archive");
+  } else if (!search.holder && listing.names.contains(search.classFile)) {
+    search.holder = jar;
   }
-  if (!holder && !f.mainClass.empty()) {
-    const std::string missing = "the main class " + f.mainClass.substr(0, 200) + " (" + classFile.substr(0, 200) +
-                                ") is in no jar or folder of the class path";
-    if (unread) {
+}
+
+// One entry of the class path, as java -cp reads it: "DIR/*" is every jar in
+// DIR, anything else a jar or a folder of classes, relative to the version folder.
+void Checker::checkClassPathEntry(const std::string& entry, const ArchiveScan& scan, TailEntryRole role,
+                                  MainClassSearch& search) {
+  const std::string at = launchFileWhere(role) + "class path entry '" + entry.substr(0, 200) + "'";
+  const std::string archive = std::string("the ") + programName(role) + "'s archive";
+  if (isUnsafeEntryPath("x/" + entry) || entry.find(':') != std::string::npos) {
+    report_.warning(at + " lies outside the version folder or holds ':'; not checked");
+    search.unread = true;
+    return;
+  }
+  const bool wildcard = entry == "*" || endsWith(entry, "/*");
+  const std::string path = normalEntryPath(wildcard ? entry.substr(0, entry.size() - 1) : entry);
+  const bool folder = path.empty() || scan.folders.contains(path);
+  const std::string inFolder = path.empty() ? "" : path + "/";
+  if (wildcard && !folder) {
+    report_.error(at + " names the folder " + path + ", which is not in " + archive +
+                  ": add the folder with its jars, or remove the entry");
+  } else if (wildcard) {
+    // java takes the files ending in .jar or .JAR directly in the folder.
+    for (const auto& [jar, listing] : scan.jars) {
+      if (jar.starts_with(inFolder) && jar.find('/', inFolder.size()) == std::string::npos &&
+          (endsWith(jar, ".jar") || endsWith(jar, ".JAR"))) {
+        lookIntoJar(at, jar, listing, search);
+      }
+    }
+  } else if (folder) {
+    if (!search.holder && scan.files.contains(inFolder + search.classFile)) {
+      search.holder = path.empty() ? "the version folder" : path;
+    }
+  } else if (scan.files.contains(path)) {
+    const auto jar = scan.jars.find(path);
+    if (jar == scan.jars.end()) {
+      search.unread = true;  // check reads the names of .jar and .zip files only
+    } else {
+      lookIntoJar(at, path, jar->second, search);
+    }
+  } else if (scan.emptyFiles.contains(path)) {
+    report_.error(at + " is an empty file in " + archive + ", which extraction does not create");
+  } else {
+    report_.error(at + " is not in " + archive + ": add the file to the archive, or remove the entry");
+  }
+}
+
+// One of the class path entries must hold the main class. Returns the one that does.
+std::optional<std::string> Checker::checkClassPath(const LaunchFile& f, const ArchiveScan& scan, TailEntryRole role) {
+  MainClassSearch search;
+  search.classFile = f.mainClass;
+  std::replace(search.classFile.begin(), search.classFile.end(), '.', '/');
+  search.classFile += ".class";
+  for (const std::string& entry : f.classpath) checkClassPathEntry(entry, scan, role, search);
+  if (!search.holder && !f.mainClass.empty()) {
+    const std::string where = launchFileWhere(role);
+    const std::string missing = "the main class " + f.mainClass.substr(0, 200) + " (" +
+                                search.classFile.substr(0, 200) + ") is in no jar or folder of the class path";
+    if (search.unread) {
       report_.warning(where + missing + " that check could read");
     } else {
       report_.error(where + missing + ", so java cannot start it: correct the " + kLaunchClassLabel +
                     " field (launchfile --class), or add the jar that holds it to the class path");
     }
   }
-  return holder;
+  return search.holder;
 }
 
 std::string Checker::where(int64_t offset) const {
   if (offset < markers_.tail.starts[0]) return "in the launcher program";
   if (offset < headerEnd_) return "in the header";
-  for (const TailEntry& e : entries_) {
+  for (const FoundEntry& e : entries_) {
     if (offset >= e.headerStart && offset < e.dataStart) return "in the header of " + e.where;
     if (offset >= e.dataStart && offset < e.dataEnd()) return "inside " + e.where;
   }
@@ -813,15 +856,12 @@ int runCheck(const std::vector<std::string>& argv) {
   if (a.done()) usage("no file given");
   const std::string file = a.positional();
   if (!a.done()) usage("unexpected argument '" + a.peek() + "' (try --help)");
-  const QuietStdout quiet;
-  const FilePtr out(fdopen(dup(quiet.savedFd()), "w"));
-  if (!out) fail("cannot write the report");
-  return checkLauncherFile(file, out.get()).errors > 0 ? 1 : 0;
+  return checkLauncherFile(file, stdout).errors > 0 ? 1 : 0;
 }
 
-const CommandRegistration registration{{60, "check", "check a launcher file before shipping it", kHelp, runCheck}};
-
 }  // namespace
+
+constinit const Command kCheckCommand{"check", "check a launcher file before shipping it", kHelp, runCheck};
 
 CheckCounts checkLauncherFile(const std::string& file, FILE* report) {
   const FilePtr in = openFile(file.c_str(), "rb");

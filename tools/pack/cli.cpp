@@ -17,22 +17,6 @@ void fail(const std::string& message) { throw Failure{{message, kExitFailure}}; 
 
 void usage(const std::string& message) { throw UsageError{{message, kExitUsage}}; }
 
-namespace {
-std::vector<Command>& registry() {
-  static std::vector<Command> all;
-  return all;
-}
-}  // namespace
-
-const std::vector<Command>& commands() { return registry(); }
-
-CommandRegistration::CommandRegistration(const Command& command) {
-  auto& all = registry();
-  auto at = all.begin();
-  while (at != all.end() && at->order < command.order) ++at;
-  all.insert(at, command);
-}
-
 bool Args::option(std::string_view name) {
   if (done()) return false;
   const std::string& arg = args_[i_];
@@ -61,23 +45,6 @@ std::string Args::positional() {
   if (arg.size() > 1 && arg[0] == '-') usage("unknown option '" + arg + "' (try --help)");
   ++i_;
   return arg;
-}
-
-QuietStdout::QuietStdout() {
-  std::fflush(stdout);
-  UniqueFd saved(fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
-  // A closed standard output has nothing to silence.
-  if (!saved && errno == EBADF) return;
-  const UniqueFd null(open("/dev/null", O_WRONLY | O_CLOEXEC));
-  if (!null || !saved || dup2(null.get(), STDOUT_FILENO) < 0) fail("cannot redirect standard output");
-  saved_ = saved.release();
-}
-
-QuietStdout::~QuietStdout() {
-  if (saved_ < 0) return;
-  std::fflush(stdout);
-  dup2(saved_, STDOUT_FILENO);
-  close(saved_);
 }
 
 // Through stdio, whose read errors (a folder given as a file) come back as

@@ -36,19 +36,10 @@ struct Failure : CommandError {};
 [[noreturn]] void usage(const std::string& message);
 
 struct Command {
-  int order;  // position in the --help list
   const char* name;
   const char* summary;
   const char* help;  // full --help text
   int (*run)(const std::vector<std::string>& args);
-};
-
-// Every command, in the order --help lists them. Each command's file adds
-// itself with a static CommandRegistration.
-const std::vector<Command>& commands();
-
-struct CommandRegistration {
-  explicit CommandRegistration(const Command& command);
 };
 
 // Simple option walker: options are "--name value", "--name=value" or flags.
@@ -72,28 +63,6 @@ class Args {
   std::size_t i_ = 0;
   std::string value_;
 };
-
-// Sends standard output to /dev/null while it lives: the project's readers,
-// decoders and key import print warnings there that the commands report in
-// their own words. savedFd() is the real standard output (-1 when it was closed).
-class QuietStdout {
- public:
-  QuietStdout();
-  ~QuietStdout();
-  QuietStdout(const QuietStdout&) = delete;
-  QuietStdout& operator=(const QuietStdout&) = delete;
-  int savedFd() const { return saved_; }
-
- private:
-  int saved_ = -1;
-};
-
-// Runs f with standard output silenced and returns what it returns.
-template <typename F>
-auto quietly(F&& f) {
-  const QuietStdout quiet;
-  return f();
-}
 
 // An output file written under a temporary name in the same folder and
 // renamed over path by commit(), so a failed run leaves neither a cut-off

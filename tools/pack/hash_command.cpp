@@ -3,6 +3,7 @@
 
 #include "archive/keccak.h"
 #include "cli.h"
+#include "commands.h"
 #include "signing.h"
 #include "util/encoding.h"
 
@@ -62,7 +63,8 @@ int runHash(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{{100, "hash", "print the digest of files that signatures cover", kHelp, runHash}};
-
 }  // namespace
+
+constinit const Command kHashCommand{"hash", "print the digest of files that signatures cover", kHelp, runHash};
+
 }  // namespace velmoran::pack

@@ -9,8 +9,10 @@
 #include "archive/lzma_stream.h"
 #include "archive_scan.h"
 #include "cli.h"
+#include "commands.h"
 #include "format/launch_file.h"
 #include "format/tail.h"
+#include "format/tail_plan.h"
 #include "layout.h"
 #include "tail_writer.h"
 
@@ -79,7 +81,7 @@ void printUnread(FILE* in, const Bytes& bytes) {
 int inspectLaunchFile(const std::string& file, Bytes bytes) {
   const FilePtr in = openBytes(file, bytes);
   std::printf("Launch file %s: %zu bytes\n", file.c_str(), bytes.size());
-  printLaunchFile(quietly([&] { return readLaunchFile(in.get()); }));
+  printLaunchFile(readLaunchFile(in.get()));
   printUnread(in.get(), bytes);
   return 0;
 }
@@ -87,32 +89,10 @@ int inspectLaunchFile(const std::string& file, Bytes bytes) {
 int inspectLsoFile(const std::string& file, Bytes bytes) {
   const FilePtr in = openBytes(file, bytes);
   std::printf("LSO file %s: %zu bytes\n", file.c_str(), bytes.size());
-  const LsoFileReading lso = quietly([&] { return readLsoFile(in.get()); });
+  const LsoFileReading lso = readLsoFile(in.get());
   printList(kLsoCountLabel, lso.count, lso.file.options);
   printUnread(in.get(), bytes);
   return 0;
-}
-
-// The updater's archive is decoded as the launcher decodes it, for its launch file.
-void printUpdaterLaunchFile(Bytes& bytes, int64_t dataStart, int64_t length) {
-  std::optional<Bytes> launchFile;
-  {
-    const QuietStdout quiet;
-    const FilePtr in(fmemopen(bytes.data(), bytes.size(), "rb"));
-    if (!in || fseeko(in.get(), static_cast<off_t>(dataStart), SEEK_SET) != 0) return;
-    LzmaEntryStream decoded(in.get(), length, false);
-    if (decoded.stream() == nullptr) return;
-    ArchiveScanOptions options;
-    options.keepLaunchFile = true;
-    launchFile = scanArchive(decoded.stream(), options).launchFile;
-  }
-  if (!launchFile) {
-    std::printf("Updater launch file: none found in entry 4 (velmoran-pack check tells why)\n");
-    return;
-  }
-  std::printf("Updater launch file (%s in entry 4, %zu bytes):\n", kLaunchFileName, launchFile->size());
-  const FilePtr in = openBytes(kLaunchFileName, *launchFile);
-  printLaunchFile(quietly([&] { return readLaunchFile(in.get()); }));
 }
 
 // Lists the entries up to end. A signature block ends an archive's entries;
@@ -123,12 +103,41 @@ struct Listed {
   int64_t length;
 };
 
+// The updater's archive holds the launch file the launcher starts; it is
+// decoded as the launcher decodes it. The updater's entries come before the
+// JRE's, whose name (a parameter) moves none of them.
+void printUpdaterLaunchFile(Bytes& bytes, const TailHeader& header, const std::vector<Listed>& entries) {
+  const std::vector<TailEntry> plan = tailPlan(header, "");
+  const auto planned = std::find_if(plan.begin(), plan.end(),
+                                    [](const TailEntry& e) { return e.role == TailEntryRole::UpdaterArchive; });
+  const auto index = static_cast<std::size_t>(planned - plan.begin());
+  if (planned == plan.end() || index >= entries.size() || !entries[index].path.ends_with(".p2.l2")) return;
+  std::optional<Bytes> launchFile;
+  {
+    const FilePtr in(fmemopen(bytes.data(), bytes.size(), "rb"));
+    if (!in || fseeko(in.get(), static_cast<off_t>(entries[index].dataStart), SEEK_SET) != 0) return;
+    LzmaEntryStream decoded(in.get(), entries[index].length, false);
+    if (decoded.stream() == nullptr) return;
+    ArchiveScanOptions options;
+    options.keepLaunchFile = true;
+    launchFile = scanArchive(decoded.stream(), options).launchFile;
+  }
+  const int position = static_cast<int>(index) + 1;
+  if (!launchFile) {
+    std::printf("Updater launch file: none found in entry %d (velmoran-pack check tells why)\n", position);
+    return;
+  }
+  std::printf("Updater launch file (%s in entry %d, %zu bytes):\n", kLaunchFileName, position, launchFile->size());
+  const FilePtr in = openBytes(kLaunchFileName, *launchFile);
+  printLaunchFile(readLaunchFile(in.get()));
+}
+
 std::vector<Listed> printEntries(FILE* in, int64_t end, bool archive) {
   std::vector<Listed> listed;
   std::printf("Entries:\n");
   int position = 0;
   while (ftello(in) < end) {
-    const EntryHeader entry = quietly([&] { return readEntryHeader(in); });
+    const EntryHeader entry = readEntryHeader(in);
     if (entry.end) break;
     ++position;
     if (entry.signature) {
@@ -218,6 +227,45 @@ int inspectArchive(const std::string& file, Bytes bytes) {
   return 0;
 }
 
+void printParams(const Bytes& bytes, const LauncherLayout& layout) {
+  if (layout.paramsAreaOffset < 0) {
+    std::printf("Parameters: none (no Params marker)\n");
+    return;
+  }
+  const auto offset = static_cast<std::size_t>(layout.paramsAreaOffset);
+  const std::size_t areaSize = std::min(kParamsAreaSize, bytes.size() - offset);
+  const auto params = parseParamsArea(std::span<const unsigned char>(bytes).subspan(offset, areaSize));
+  std::printf("Parameters (%zu):\n", params.size());
+  for (const auto& [name, value] : params) {
+    if (value.size() > 100) {
+      std::printf("  %s=%.97s... (%zu characters)\n", name.c_str(), value.c_str(), value.size());
+    } else {
+      std::printf("  %s=%s\n", name.c_str(), value.c_str());
+    }
+  }
+}
+
+int inspectLauncherFile(const std::string& file, Bytes& bytes, const LauncherLayout& layout) {
+  std::printf("Launcher file %s: %zu bytes, launcher program %" PRId64 " bytes\n", file.c_str(), bytes.size(),
+              layout.headerOffset - static_cast<int64_t>(kTailMarkerLength));
+  FILE* in = fmemopen(bytes.data(), bytes.size(), "rb");
+  if (in == nullptr) fail("cannot read " + file);
+  fseeko(in, static_cast<off_t>(layout.headerOffset), SEEK_SET);
+  std::printf("Header:\n");
+  const TailHeader header = readTailHeader(in);
+  for (const TailHeaderField& field : kTailHeaderFields) {
+    std::printf("  %-22s %s\n", (std::string(field.name) + ":").c_str(), (header.*field.member).c_str());
+  }
+  const int64_t paramsMarkerAt =
+      layout.paramsAreaOffset < 0 ? static_cast<int64_t>(bytes.size())
+                                  : layout.paramsAreaOffset - static_cast<int64_t>(kParamsMarkerLength);
+  const std::vector<Listed> entries = printEntries(in, paramsMarkerAt, false);
+  std::fclose(in);
+  printUpdaterLaunchFile(bytes, header, entries);
+  printParams(bytes, layout);
+  return 0;
+}
+
 int runInspect(const std::vector<std::string>& argv) {
   Args a(argv);
   std::string file, as;
@@ -237,47 +285,12 @@ int runInspect(const std::vector<std::string>& argv) {
   if (as == "lso") return inspectLsoFile(file, std::move(bytes));
   const LauncherLayout layout = locateSections(bytes);
   if (layout.headerOffset < 0) return inspectArchive(file, bytes);
-
-  std::printf("Launcher file %s: %zu bytes, launcher program %" PRId64 " bytes\n", file.c_str(), bytes.size(),
-              layout.headerOffset - static_cast<int64_t>(kTailMarkerLength));
-  FILE* in = fmemopen(const_cast<unsigned char*>(bytes.data()), bytes.size(), "rb");
-  if (in == nullptr) fail("cannot read " + file);
-  fseeko(in, static_cast<off_t>(layout.headerOffset), SEEK_SET);
-  std::printf("Header:\n");
-  const TailHeader header = quietly([&] { return readTailHeader(in); });
-  for (const TailHeaderField& field : kTailHeaderFields) {
-    std::printf("  %-22s %s\n", (std::string(field.name) + ":").c_str(), (header.*field.member).c_str());
-  }
-  const int64_t paramsMarkerAt =
-      layout.paramsAreaOffset < 0 ? static_cast<int64_t>(bytes.size())
-                                  : layout.paramsAreaOffset - static_cast<int64_t>(kParamsMarkerLength);
-  const std::vector<Listed> entries = printEntries(in, paramsMarkerAt, false);
-  std::fclose(in);
-  // Position 4 is the updater's archive, which holds the launch file the launcher starts.
-  if (!header.guVersion.empty() && entries.size() >= 4 && entries[3].path.ends_with(".p2.l2")) {
-    printUpdaterLaunchFile(bytes, entries[3].dataStart, entries[3].length);
-  }
-
-  if (layout.paramsAreaOffset < 0) {
-    std::printf("Parameters: none (no Params marker)\n");
-    return 0;
-  }
-  const auto offset = static_cast<std::size_t>(layout.paramsAreaOffset);
-  const std::size_t areaSize = std::min(kParamsAreaSize, bytes.size() - offset);
-  const auto params =
-      quietly([&] { return parseParamsArea(std::span<const unsigned char>(bytes).subspan(offset, areaSize)); });
-  std::printf("Parameters (%zu):\n", params.size());
-  for (const auto& [name, value] : params) {
-    if (value.size() > 100) {
-      std::printf("  %s=%.97s... (%zu characters)\n", name.c_str(), value.c_str(), value.size());
-    } else {
-      std::printf("  %s=%s\n", name.c_str(), value.c_str());
-    }
-  }
-  return 0;
+  return inspectLauncherFile(file, bytes, layout);
 }
 
-const CommandRegistration registration{{70, "inspect", "list what a launcher file, an archive or a launch file holds", kHelp, runInspect}};
-
 }  // namespace
+
+constinit const Command kInspectCommand{
+    "inspect", "list what a launcher file, an archive or a launch file holds", kHelp, runInspect};
+
 }  // namespace velmoran::pack

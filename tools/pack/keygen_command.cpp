@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "cli.h"
+#include "commands.h"
 #include "signing.h"
 #include "util/encoding.h"
 
@@ -63,7 +64,8 @@ int runKeygen(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{{1, "keygen", "make the key pair that signs archives", kHelp, runKeygen}};
-
 }  // namespace
+
+constinit const Command kKeygenCommand{"keygen", "make the key pair that signs archives", kHelp, runKeygen};
+
 }  // namespace velmoran::pack

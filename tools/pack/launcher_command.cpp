@@ -1,16 +1,15 @@
 // velmoran-pack launcher: the launcher program with a wrapper tail appended.
-#include <algorithm>
-#include <optional>
+#include <cstdio>
+#include <utility>
 
-#include "archive/container.h"
-#include "archive/signature.h"
 #include "bundled.h"
 #include "cli.h"
+#include "commands.h"
+#include "format/names.h"
 #include "format/tail.h"
 #include "launcher_file.h"
+#include "launcher_spec.h"
 #include "net/update_url.h"
-#include "tail_writer.h"
-#include "util/encoding.h"
 
 namespace velmoran::pack {
 namespace {
@@ -85,26 +84,6 @@ constexpr const char* kHelp =
     "--gu-version and --gu-archive are older names of --updater-version and\n"
     "--updater-archive.\n";
 
-void checkVersion(const char* what, const std::string& v) {
-  if (v.empty()) return;
-  if (v.size() > 18 || !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    usage(std::string(what) + " must be decimal digits (at most 18), such as 00054022298; got '" + v + "'");
-  }
-}
-
-// The launcher decodes the key text only up to its first non-hex character and
-// rejects every signed archive when the key does not import, so a text it
-// cannot use is refused here. A private key would be published in the file.
-void checkPublicKey(const std::string& hex) {
-  if (hex.empty()) return;
-  const char* expected = "the public key must be the hexadecimal DER text that 'velmoran-pack keygen' prints";
-  if (hex.size() % 2 != 0 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) fail(expected);
-  const std::vector<unsigned char> der = hexToBytes(hex);
-  const RsaKeyPtr key = quietly([&] { return loadDEREncodedPublicKey(der.data(), static_cast<int>(der.size())); });
-  if (!key) fail(expected);
-  if (key->type != PK_PUBLIC) fail("the key given is a private key; give the public key that 'velmoran-pack keygen' prints");
-}
-
 Param splitParam(const std::string& text) {
   const auto eq = text.find('=');
   if (eq == std::string::npos || eq == 0) usage("--param needs NAME=VALUE, got '" + text + "'");
@@ -117,140 +96,114 @@ std::string trimmed(std::string text) {
 }
 
 struct Options {
-  TailHeader header;
+  LauncherSpec spec;
   std::string output, stub;
-  std::optional<std::string> lzma64, splash, cacerts, updaterArchive, jreArchive, appArchive, jreName;
-  std::vector<Param> params;
 };
+
+// A header field given as it is; the rules of launcher_spec.h judge it.
+bool takeHeaderField(Args& a, TailHeader& h) {
+  static const std::pair<const char*, std::string TailHeader::*> kFields[] = {
+      {"--app-name", &TailHeader::appName},
+      {"--app-version", &TailHeader::appVersion},
+      {"--jre-version", &TailHeader::jreVersion},
+      {"--updater-version", &TailHeader::guVersion},
+      {"--gu-version", &TailHeader::guVersion},
+      {"--min-splash-ms", &TailHeader::minSplashMs},
+      {"--public-key", &TailHeader::signaturePublicKey},
+      {"--can-override-splash", &TailHeader::canOverrideSplash},
+      {"--install-type", &TailHeader::installType},
+      {"--silent-parameter", &TailHeader::silentParameter},
+      {"--java-version", &TailHeader::requiredJavaVersion},
+      {"--update-url", &TailHeader::updateUrl},
+  };
+  for (const auto& [option, member] : kFields) {
+    if (!a.option(option)) continue;
+    h.*member = a.value();
+    return true;
+  }
+  if (!a.option("--public-key-file")) return false;
+  const Bytes text = readWholeFile(a.value());
+  h.signaturePublicKey = trimmed(std::string(text.begin(), text.end()));
+  return true;
+}
+
+// A file an entry of the tail is made of.
+bool takeFile(Args& a, LauncherSpec& spec) {
+  static const std::pair<const char*, TailEntryRole> kFiles[] = {
+      {"--lzma64", TailEntryRole::Decompressor},       {"--splash", TailEntryRole::SplashImage},
+      {"--cacerts", TailEntryRole::CaStore},           {"--updater-archive", TailEntryRole::UpdaterArchive},
+      {"--gu-archive", TailEntryRole::UpdaterArchive}, {"--jre-archive", TailEntryRole::JreArchive},
+      {"--app-archive", TailEntryRole::AppArchive},
+  };
+  for (const auto& [option, role] : kFiles) {
+    if (!a.option(option)) continue;
+    spec.files[role] = a.value();
+    return true;
+  }
+  return false;
+}
+
+// The JRE name, and the parameters (among them jre_name, which hands it to the launcher).
+bool takeParam(Args& a, LauncherSpec& spec) {
+  if (a.option("--jre-name")) {
+    spec.jreName = a.value();
+  } else if (a.option("--param")) {
+    spec.params.push_back(splitParam(a.value()));
+  } else if (a.option("--param-file")) {
+    const Param p = splitParam(a.value());
+    const Bytes content = readWholeFile(p.second);
+    spec.params.emplace_back(p.first, std::string(content.begin(), content.end()));
+  } else {
+    return false;
+  }
+  return true;
+}
 
 Options parse(const std::vector<std::string>& argv) {
   Options o;
-  o.header.minSplashMs = "0";
-  o.header.canOverrideSplash = "0";
-  o.header.installType = "perm_user";
+  TailHeader& h = o.spec.header;
+  h.minSplashMs = "0";
+  h.canOverrideSplash = "0";
+  h.installType = "perm_user";
   // Without an update URL the placeholder tells the launcher there is no update server.
-  o.header.updateUrl = std::string(kPlaceholderUpdateUrl) + "/";
+  h.updateUrl = std::string(kPlaceholderUpdateUrl) + "/";
   Args a(argv);
   while (!a.done()) {
     if (a.option("-o") || a.option("--output")) o.output = a.value();
     else if (a.option("--stub")) o.stub = a.value();
-    else if (a.option("--app-name")) o.header.appName = a.value();
-    else if (a.option("--app-version")) o.header.appVersion = a.value();
-    else if (a.option("--jre-version")) o.header.jreVersion = a.value();
-    else if (a.option("--updater-version") || a.option("--gu-version")) o.header.guVersion = a.value();
-    else if (a.option("--min-splash-ms")) o.header.minSplashMs = a.value();
-    else if (a.option("--public-key")) o.header.signaturePublicKey = a.value();
-    else if (a.option("--public-key-file")) {
-      const Bytes text = readWholeFile(a.value());
-      o.header.signaturePublicKey = trimmed(std::string(text.begin(), text.end()));
-    } else if (a.option("--can-override-splash")) o.header.canOverrideSplash = a.value();
-    else if (a.option("--install-type")) o.header.installType = a.value();
-    else if (a.option("--silent-parameter")) o.header.silentParameter = a.value();
-    else if (a.option("--java-version")) o.header.requiredJavaVersion = a.value();
-    else if (a.option("--update-url")) o.header.updateUrl = a.value();
-    else if (a.option("--lzma64")) o.lzma64 = a.value();
-    else if (a.option("--splash")) o.splash = a.value();
-    else if (a.option("--cacerts")) o.cacerts = a.value();
-    else if (a.option("--updater-archive") || a.option("--gu-archive")) o.updaterArchive = a.value();
-    else if (a.option("--jre-archive")) o.jreArchive = a.value();
-    else if (a.option("--jre-name")) o.jreName = a.value();
-    else if (a.option("--app-archive")) o.appArchive = a.value();
-    else if (a.option("--param")) o.params.push_back(splitParam(a.value()));
-    else if (a.option("--param-file")) {
-      Param p = splitParam(a.value());
-      const Bytes content = readWholeFile(p.second);
-      o.params.emplace_back(p.first, std::string(content.begin(), content.end()));
+    else if (!takeHeaderField(a, h) && !takeFile(a, o.spec) && !takeParam(a, o.spec)) {
+      usage("unknown argument '" + a.peek() + "' (try --help)");
     }
-    else usage("unknown argument '" + a.peek() + "' (try --help)");
   }
   if (o.output.empty()) usage("no output file given (-o FILE)");
-  if (o.header.appName.empty()) usage("no application name given (--app-name NAME)");
-  checkComponentName("application name", o.header.appName);
-  checkPublicKey(o.header.signaturePublicKey);
-  // The launcher reads anything but these as a default (home folder install,
-  // splash override forbidden), so a typo would pass unnoticed until install time.
-  const std::string& type = o.header.installType;
-  if (type != "perm_all" && type != "perm_user" && type != "temporary") {
-    usage("--install-type must be perm_all, perm_user or temporary; got '" + type + "'");
-  }
-  if (o.header.canOverrideSplash != "0" && o.header.canOverrideSplash != "1") {
-    usage("--can-override-splash must be 0 or 1; got '" + o.header.canOverrideSplash + "'");
-  }
-  const std::string& ms = o.header.minSplashMs;
-  if (ms.empty() || ms.size() > 9 || ms.find_first_not_of("0123456789") != std::string::npos) {
-    usage("--min-splash-ms must be a number of milliseconds; got '" + ms + "'");
-  }
-  checkVersion("--app-version", o.header.appVersion);
-  checkVersion("--jre-version", o.header.jreVersion);
-  checkVersion("--updater-version", o.header.guVersion);
-  for (const TailHeaderField& field : kTailHeaderFields) {
-    checkFieldFits(std::string("header field '") + field.name + "'", o.header.*field.member, field.size);
-  }
-  if (o.jreName) {
-    checkComponentName("JRE name", *o.jreName);
-    const bool given = std::any_of(o.params.begin(), o.params.end(), [](const Param& p) { return p.first == "jre_name"; });
-    if (!given) o.params.emplace_back("jre_name", *o.jreName);
-  }
+  if (h.appName.empty()) usage("no application name given (--app-name NAME)");
   return o;
 }
 
-const std::string& required(const std::optional<std::string>& file, const char* option, const char* because) {
-  if (!file) usage(std::string(option) + " is required " + because);
-  return *file;
-}
-
-void refuseWithout(const std::optional<std::string>& file, const char* option, const char* needed) {
-  if (file) usage(std::string(option) + " needs " + needed);
-}
-
-// The files the header's versions call for; refuses the ones it leaves out.
-LauncherContents contents(const Options& o) {
-  const TailHeader& h = o.header;
-  LauncherContents c;
-  c.header = h;
-  c.stub = o.stub.empty() ? bundledProgram("velmoran-launcher", "--stub") : o.stub;
-  c.params = o.params;
-  if (h.guVersion.empty()) {
-    const char* needed = "--updater-version";
-    refuseWithout(o.lzma64, "--lzma64", needed);
-    refuseWithout(o.splash, "--splash", needed);
-    refuseWithout(o.cacerts, "--cacerts", needed);
-    refuseWithout(o.updaterArchive, "--updater-archive", needed);
-    refuseWithout(o.jreArchive, "--jre-archive", needed);
-    refuseWithout(o.appArchive, "--app-archive", needed);
-    return c;
+// What the options leave out: the programs beside this tool, and the
+// jre_name parameter that hands --jre-name to the launcher.
+void addDefaults(Options& o) {
+  LauncherSpec& spec = o.spec;
+  if (o.stub.empty()) o.stub = bundledProgram("velmoran-launcher", "--stub");
+  if (!spec.header.guVersion.empty() && !spec.files.contains(TailEntryRole::Decompressor)) {
+    spec.files[TailEntryRole::Decompressor] = bundledProgram(kDecompressorName, "--lzma64");
   }
-  const char* withUpdater = "with --updater-version";
-  c.lzma64 = o.lzma64 ? *o.lzma64 : bundledProgram("lzma64", "--lzma64");
-  c.splash = required(o.splash, "--splash", withUpdater);
-  c.updaterArchive = required(o.updaterArchive, "--updater-archive", withUpdater);
-  c.cacerts = o.cacerts;
-  if (h.jreVersion.empty()) {
-    refuseWithout(o.jreArchive, "--jre-archive", "--jre-version");
-  } else {
-    c.jreArchive = required(o.jreArchive, "--jre-archive", "with --jre-version");
-    if (!o.jreName) usage("--jre-name is required with --jre-version");
-    c.jreName = *o.jreName;
-  }
-  if (h.appVersion.empty()) {
-    refuseWithout(o.appArchive, "--app-archive", "--app-version");
-  } else {
-    c.appArchive = required(o.appArchive, "--app-archive", "with --app-version");
-  }
-  return c;
+  if (spec.jreName && !jreNameOf(spec.params)) spec.params.emplace_back("jre_name", *spec.jreName);
 }
 
 int runLauncher(const std::vector<std::string>& argv) {
-  const Options o = parse(argv);
-  const LauncherFile file = buildLauncherFile(contents(o));
+  Options o = parse(argv);
+  addDefaults(o);
+  refuseFaults(specFaults(o.spec));
+  const LauncherFile file = buildLauncherFile(o.stub, o.spec);
   writeWholeFile(o.output, file.bytes, 0755);
   std::printf("Wrote %s (%zu bytes: launcher %zu, tail %zu)\n", o.output.c_str(), file.bytes.size(), file.stubSize,
               file.bytes.size() - file.stubSize);
   return 0;
 }
 
-const CommandRegistration registration{
-    {40, "launcher", "write the launcher file that users run", kHelp, runLauncher}};
-
 }  // namespace
+
+constinit const Command kLauncherCommand{"launcher", "write the launcher file that users run", kHelp, runLauncher};
+
 }  // namespace velmoran::pack

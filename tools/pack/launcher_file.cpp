@@ -7,48 +7,38 @@
 namespace velmoran::pack {
 namespace {
 
-void appendVersionFile(Bytes& out, const std::string& path, const std::string& version) {
-  appendEntry(out, kEntryPlain, path, Bytes(version.begin(), version.end()));
-}
+Bytes textBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-void appendEntries(Bytes& out, const LauncherContents& c) {
-  const TailHeader& h = c.header;
-  if (h.guVersion.empty()) return;
-  appendEntry(out, kEntryPlain, "lzma64", readWholeFile(c.lzma64));
-  appendEntry(out, kEntryPlain, "nativesplash.png", readWholeFile(c.splash));
-  appendEntry(out, kEntryPlain, "cacerts", c.cacerts ? readWholeFile(*c.cacerts) : Bytes{});
-  appendEntry(out, kEntryPlain, "Velmoran-Velmoran-" + h.guVersion + "-archive.p2.l2", readWholeFile(c.updaterArchive));
-  appendVersionFile(out, "Velmoran-Velmoran-version.txt", h.guVersion);
-  if (!h.jreVersion.empty()) {
-    appendEntry(out, kEntryPlain, "Velmoran-" + c.jreName + "-" + h.jreVersion + "-archive.p2.l2",
-                readWholeFile(c.jreArchive));
+Bytes contentOf(const TailEntry& entry, const LauncherSpec& spec) {
+  switch (entry.role) {
+    case TailEntryRole::UpdaterVersion: return textBytes(spec.header.guVersion);
+    case TailEntryRole::AppVersion: return textBytes(spec.header.appVersion);
+    default: break;
   }
-  if (!h.appVersion.empty()) {
-    appendEntry(out, kEntryPlain, "Velmoran-" + h.appName + "-" + h.appVersion + "-archive.p2.l2",
-                readWholeFile(c.appArchive));
-    appendVersionFile(out, "Velmoran-" + h.appName + "-version.txt", h.appVersion);
-  }
+  // A CA store left out is an empty entry: the JRE keeps its own.
+  const auto file = spec.files.find(entry.role);
+  return file == spec.files.end() ? Bytes{} : readWholeFile(file->second);
 }
 
 }  // namespace
 
-LauncherFile buildLauncherFile(const LauncherContents& c) {
+LauncherFile buildLauncherFile(const std::string& stub, const LauncherSpec& spec) {
   LauncherFile file;
-  file.bytes = readWholeFile(c.stub);
+  file.bytes = readWholeFile(stub);
   Bytes& out = file.bytes;
   const auto tailMarker = allocAndInitMarker();
   const auto paramsMarker = allocAndInitParamsMarker();
   if (findMarkerEnd(out, tailMarker) >= 0 || findMarkerEnd(out, paramsMarker) >= 0) {
-    fail("the stub " + c.stub + " already contains a marker (is it a launcher file rather than the launcher program?)");
+    fail("the stub " + stub + " already contains a marker (is it a launcher file rather than the launcher program?)");
   }
   file.stubSize = out.size();
 
   out.insert(out.end(), tailMarker.begin(), tailMarker.end());
-  for (const TailHeaderField& field : kTailHeaderFields) appendField(out, c.header.*field.member);
-  appendEntries(out, c);
+  for (const TailHeaderField& field : kTailHeaderFields) appendField(out, spec.header.*field.member);
+  for (const TailEntry& entry : planOf(spec)) appendEntry(out, kEntryPlain, entry.name, contentOf(entry, spec));
   const std::size_t paramsMarkerAt = out.size();
   out.insert(out.end(), paramsMarker.begin(), paramsMarker.end());
-  const Bytes area = buildParamsArea(c.params);
+  const Bytes area = buildParamsArea(spec.params);
   out.insert(out.end(), area.begin(), area.end());
   const Bytes endMarker = allocAndInitParamsEndMarker();
   out.insert(out.end(), endMarker.begin(), endMarker.end());

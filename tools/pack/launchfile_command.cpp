@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "commands.h"
 #include "launch_file_writer.h"
 
 namespace velmoran::pack {
@@ -92,8 +93,9 @@ int runLaunchfile(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{
-    {20, "launchfile", "write the launch file (VelmoranLaunch) that starts java", kHelp, runLaunchfile}};
-
 }  // namespace
+
+constinit const Command kLaunchfileCommand{
+    "launchfile", "write the launch file (VelmoranLaunch) that starts java", kHelp, runLaunchfile};
+
 }  // namespace velmoran::pack

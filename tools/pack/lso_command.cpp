@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "commands.h"
 #include "launch_file_writer.h"
 
 namespace velmoran::pack {
@@ -37,7 +38,8 @@ int runLso(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{{30, "lso", "write an LSO file (extra JVM options for one JRE)", kHelp, runLso}};
-
 }  // namespace
+
+constinit const Command kLsoCommand{"lso", "write an LSO file (extra JVM options for one JRE)", kHelp, runLso};
+
 }  // namespace velmoran::pack

@@ -5,7 +5,10 @@
 #include <vector>
 
 #include "cli.h"
+#include "commands.h"
+#include "util/log.h"
 
+using velmoran::pack::Command;
 using velmoran::pack::commands;
 
 namespace {
@@ -21,7 +24,7 @@ void printUsage(FILE* out) {
                "and the application itself) and its settings. Also reads such files back.\n"
                "\n"
                "Commands:\n");
-  for (const auto& c : commands()) std::fprintf(out, "  %-11s %s\n", c.name, c.summary);
+  for (const Command* c : commands()) std::fprintf(out, "  %-11s %s\n", c->name, c->summary);
   std::fprintf(out,
                "\n"
                "Run 'velmoran-pack COMMAND --help' for the options of a command.\n"
@@ -35,6 +38,9 @@ bool is(const char* arg, const char* a, const char* b) { return std::strcmp(arg,
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The project's readers, decoders and key import log what they meet; the
+  // commands report it in their own words, and standard output is theirs.
+  velmoran::setConsoleLogging(false);
   if (argc < 2) {
     printUsage(stderr);
     return velmoran::pack::kExitUsage;
@@ -48,17 +54,17 @@ int main(int argc, char** argv) {
     return 0;
   }
   const std::vector<std::string> args(argv + 2, argv + argc);
-  for (const auto& c : commands()) {
-    if (std::strcmp(argv[1], c.name) != 0) continue;
+  for (const Command* c : commands()) {
+    if (std::strcmp(argv[1], c->name) != 0) continue;
     if (velmoran::pack::wantsHelp(args)) {
-      std::fputs(c.help, stdout);
+      std::fputs(c->help, stdout);
       return 0;
     }
     try {
-      return c.run(args);
+      return c->run(args);
     } catch (const velmoran::pack::CommandError& e) {
       std::fflush(stdout);
-      std::fprintf(stderr, "velmoran-pack %s: %s\n", c.name, e.message.c_str());
+      std::fprintf(stderr, "velmoran-pack %s: %s\n", c->name, e.message.c_str());
       return e.status;
     }
   }

@@ -8,7 +8,9 @@
 #include <cstring>
 
 #include "cli.h"
+#include "commands.h"
 #include "format/tail.h"
+#include "launcher_spec.h"
 #include "layout.h"
 #include "tail_writer.h"
 
@@ -85,8 +87,7 @@ int runParams(const std::vector<std::string>& argv) {
   if (!layout.hasEndMarker) fail(file + " has no complete Params area after its Params marker");
 
   const auto offset = static_cast<std::size_t>(layout.paramsAreaOffset);
-  std::vector<Param> params = quietly(
-      [&] { return parseParamsArea(std::span<const unsigned char>(bytes).subspan(offset, kParamsAreaSize)); });
+  std::vector<Param> params = parseParamsArea(std::span<const unsigned char>(bytes).subspan(offset, kParamsAreaSize));
   if (changes.empty()) {
     for (const auto& [name, value] : params) std::printf("%s=%s\n", name.c_str(), value.c_str());
     return 0;
@@ -96,6 +97,7 @@ int runParams(const std::vector<std::string>& argv) {
     if (c.kind == Change::kUnset) unsetParam(params, c.name);
     if (c.kind == Change::kClear) params.clear();
   }
+  refuseFaults(paramsFaults(params));
   Bytes changed = bytes;
   const Bytes area = buildParamsArea(params);
   std::copy(area.begin(), area.end(), changed.begin() + static_cast<std::ptrdiff_t>(offset));
@@ -105,8 +107,8 @@ int runParams(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{
-    {50, "params", "change the parameters of a launcher file", kHelp, runParams}};
-
 }  // namespace
+
+constinit const Command kParamsCommand{"params", "change the parameters of a launcher file", kHelp, runParams};
+
 }  // namespace velmoran::pack

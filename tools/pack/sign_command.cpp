@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "commands.h"
 #include "signing.h"
 
 namespace velmoran::pack {
@@ -40,8 +41,8 @@ int runSign(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{
-    {80, "sign", "sign a digest the way signed archives are signed", kHelp, runSign}};
-
 }  // namespace
+
+constinit const Command kSignCommand{"sign", "sign a digest the way signed archives are signed", kHelp, runSign};
+
 }  // namespace velmoran::pack

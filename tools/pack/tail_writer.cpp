@@ -6,8 +6,6 @@
 
 #include "archive/container.h"
 #include "cli.h"
-#include "format/names.h"
-#include "util/encoding.h"
 #include "util/paths.h"
 
 namespace velmoran::pack {
@@ -33,10 +31,6 @@ void checkFieldLength(const std::string& what, const std::string& value, std::si
   if (const auto fault = lengthFault(what, value, maxLength)) usage(*fault);
 }
 
-void checkComponentName(const std::string& what, const std::string& name) {
-  if (const auto fault = componentNameFault(name)) usage(what + " '" + name.substr(0, 60) + "' is refused: " + *fault);
-}
-
 void appendField(Bytes& out, const std::string& text) {
   out.insert(out.end(), text.begin(), text.end());
   out.push_back('\0');
@@ -54,26 +48,20 @@ void appendEntry(Bytes& out, long type, const std::string& path, std::span<const
   if (type != kEntryFolder) out.insert(out.end(), data.begin(), data.end());
 }
 
-Bytes buildParamsArea(const std::vector<Param>& params) {
-  Bytes area;
-  appendField(area, std::to_string(params.size()));
+Bytes paramsBytes(const std::vector<Param>& params) {
+  Bytes bytes;
+  appendField(bytes, std::to_string(params.size()));
   for (const auto& [name, value] : params) {
-    checkFieldFits("parameter name '" + name.substr(0, 40) + "'", name, kParamNameSize);
-    checkFieldFits("value of parameter '" + name + "'", value, kParamValueSize);
-    // The launcher takes jre_name as the JRE's component name.
-    if (name == "jre_name") checkComponentName("JRE name (parameter jre_name)", value);
-    // The launcher decodes splash_image without skipping line breaks; any text
-    // that is not plain Base64 leaves it with no image or a garbled one.
-    if (name == "splash_image" && !isPlainBase64(value)) {
-      usage("parameter splash_image must be Base64 on one line (as 'base64 -w0' writes it)");
-    }
-    appendField(area, name);
-    appendField(area, value);
+    appendField(bytes, name);
+    appendField(bytes, value);
   }
-  if (area.size() > kParamsAreaSize) {
-    usage("the parameters take " + std::to_string(area.size()) + " bytes; the Params area holds " +
-         std::to_string(kParamsAreaSize));
-  }
+  return bytes;
+}
+
+Bytes buildParamsArea(const std::vector<Param>& params) {
+  Bytes area = paramsBytes(params);
+  // Never cut short: that would lose the last pairs without a word.
+  if (area.size() > kParamsAreaSize) fail("the parameters do not fit the Params area");
   area.resize(kParamsAreaSize, '\0');
   return area;
 }

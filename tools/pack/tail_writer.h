@@ -24,11 +24,6 @@ std::optional<std::string> lengthFault(const std::string& what, const std::strin
 void checkFieldFits(const std::string& what, const std::string& value, std::size_t readerSize);
 void checkFieldLength(const std::string& what, const std::string& value, std::size_t maxLength);
 
-// Component names (the application's, the JRE's) are fields of version folder
-// names, which the launcher splits at "-" (install/locations.h has the rule).
-// A usage error.
-void checkComponentName(const std::string& what, const std::string& name);
-
 void appendField(Bytes& out, const std::string& text);
 // An archive entry's header: type, path, and unless it is a folder the
 // length. Refuses (usage) a path the launcher would not read back whole;
@@ -37,8 +32,11 @@ void appendEntryHeader(Bytes& out, long type, const std::string& path, int64_t l
 // One entry record: the header and, unless it is a folder, the data.
 void appendEntry(Bytes& out, long type, const std::string& path, std::span<const unsigned char> data);
 
-// The Params area: the count, the pairs, NUL padding to its fixed size.
-// Refuses (usage) pairs the launcher would misread or that do not fit.
+// The Params section's text: the count and the pairs.
+Bytes paramsBytes(const std::vector<Param>& params);
+// The Params area: that text NUL-padded to the area's fixed size. The pairs
+// are to have passed paramsFaults (launcher_spec.h), the rules that keep
+// them readable and within the area.
 Bytes buildParamsArea(const std::vector<Param>& params);
 // Reads the pairs back out of a Params area.
 std::vector<Param> parseParamsArea(std::span<const unsigned char> area);

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "commands.h"
 #include "signing.h"
 #include "util/encoding.h"
 
@@ -50,10 +51,10 @@ int runVerify(const std::vector<std::string>& argv) {
   if (signatureHex.empty()) usage("no signature given (--signature HEX)");
   const Digest digest = source.resolve();
   const std::vector<unsigned char> der = hexToBytes(keyHex);
-  const RsaKeyPtr key = quietly([&] { return loadDEREncodedPublicKey(der.data(), static_cast<int>(der.size())); });
+  const RsaKeyPtr key = loadDEREncodedPublicKey(der.data(), static_cast<int>(der.size()));
   if (!key) fail("the public key text is not an RSA key");
   const std::vector<unsigned char> sig = hexToBytes(signatureHex);
-  if (!quietly([&] { return verifySignature(sig.data(), static_cast<int>(sig.size()), digest.data(), key.get()); })) {
+  if (!verifySignature(sig.data(), static_cast<int>(sig.size()), digest.data(), key.get())) {
     std::printf("invalid\n");
     return 1;
   }
@@ -61,8 +62,9 @@ int runVerify(const std::vector<std::string>& argv) {
   return 0;
 }
 
-const CommandRegistration registration{
-    {90, "verify", "check a signature the way the launcher checks archives", kHelp, runVerify}};
-
 }  // namespace
+
+constinit const Command kVerifyCommand{
+    "verify", "check a signature the way the launcher checks archives", kHelp, runVerify};
+
 }  // namespace velmoran::pack
