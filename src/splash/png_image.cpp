@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "splash/x11_library.h"
 #include "util/file.h"
 
 namespace velmoran {
@@ -145,9 +146,10 @@ void requestRgba(png_structp png, png_infop info, int bitDepth, int colorType) {
 
 // Makes the X image and its pixel memory; false if either cannot be had.
 bool createImage(PngJob& job) {
-  if (context.display == nullptr) return false;
-  job.image = XCreateImage(context.display, context.visual, static_cast<unsigned>(context.depth),
-                           ZPixmap, 0, nullptr, job.width, job.height, 32, 0);
+  const X11Library* xlib = x11Library();
+  if (context.display == nullptr || xlib == nullptr) return false;
+  job.image = xlib->CreateImage(context.display, context.visual, static_cast<unsigned>(context.depth), ZPixmap, 0,
+                                nullptr, job.width, job.height, 32, 0);
   size_t bytes = 0;
   if (job.image == nullptr || job.image->bytes_per_line <= 0 ||
       __builtin_mul_overflow(static_cast<size_t>(job.image->bytes_per_line), job.height, &bytes)) {

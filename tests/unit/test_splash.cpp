@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "splash/splash.h"
+#include "splash/x11_library.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -163,11 +165,13 @@ void expectBar(const Capture& c, int barY, int value) {
   }
 }
 
+// init() only notes the display; configuring connects and makes the window.
 void startSplash(const std::string& image, int splashBuffer) {
   init();
-  ASSERT_NE(splashSnapshot().window, 0u);
+  EXPECT_EQ(splashSnapshot().window, 0u);
   setSplashBuffer(splashBuffer);
   configureSplash(image);
+  ASSERT_NE(splashSnapshot().window, 0u);
 }
 
 TEST(SplashTest, WithoutADisplayEverythingIsAQuietNoOp) {
@@ -197,6 +201,31 @@ TEST(SplashTest, WithoutADisplayEverythingIsAQuietNoOp) {
       },
       "\\[Splash\\] Can't open display \n\\[Splash\\] Can't open display :[0-9]+\n");
 }
+
+struct LoadFailure {
+  const char* file;
+  const char* record;  // what standard error says
+};
+
+void PrintTo(const LoadFailure& c, std::ostream* os) { *os << c.file; }
+
+class X11LoadFailureTest : public ::testing::TestWithParam<LoadFailure> {};
+
+// A machine without Xlib, or with something else under its name, gets a
+// reason and no table; the splash then stays off as without a display.
+TEST_P(X11LoadFailureTest, NamesTheReasonAndGivesNoTable) {
+  testing::internal::CaptureStderr();
+  const std::optional<X11Library> xlib = loadX11Library(GetParam().file);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(xlib.has_value());
+  EXPECT_NE(err.find(GetParam().record), std::string::npos) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, X11LoadFailureTest,
+    ::testing::Values(LoadFailure{"libvelmoran-no-such-library.so.6",
+                                  "[Splash] Unable to load libvelmoran-no-such-library.so.6 ("},
+                      LoadFailure{"libz.so.1", "[Splash] libz.so.1 has no XInitThreads: "}));
 
 TEST(SplashTest, WindowGrowsForTheBarAndDrawsImageFrameAndPercentages) {
   ASSERT_FALSE(testutil::testDisplay().empty());
