@@ -15,7 +15,7 @@
 
 #include "platform/signals.h"
 #include "splash/png_image.h"
-#include "splash/x11_library.h"
+#include "splash/libraries.h"
 
 namespace velmoran {
 namespace {

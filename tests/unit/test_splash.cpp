@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "splash/splash.h"
-#include "splash/x11_library.h"
+#include "splash/libraries.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -204,28 +204,35 @@ TEST(SplashTest, WithoutADisplayEverythingIsAQuietNoOp) {
 
 struct LoadFailure {
   const char* file;
+  bool png;            // loaded as libpng rather than as Xlib
   const char* record;  // what standard error says
 };
 
-void PrintTo(const LoadFailure& c, std::ostream* os) { *os << c.file; }
+void PrintTo(const LoadFailure& c, std::ostream* os) { *os << (c.png ? "libpng from " : "Xlib from ") << c.file; }
 
-class X11LoadFailureTest : public ::testing::TestWithParam<LoadFailure> {};
+class LibraryLoadFailureTest : public ::testing::TestWithParam<LoadFailure> {};
 
-// A machine without Xlib, or with something else under its name, gets a
-// reason and no table; the splash then stays off as without a display.
-TEST_P(X11LoadFailureTest, NamesTheReasonAndGivesNoTable) {
+// A machine without Xlib or libpng, or with something else under its name,
+// gets a reason and no table: the splash then stays off as without a
+// display, or shows no image.
+TEST_P(LibraryLoadFailureTest, NamesTheReasonAndGivesNoTable) {
+  const LoadFailure& c = GetParam();
   testing::internal::CaptureStderr();
-  const std::optional<X11Library> xlib = loadX11Library(GetParam().file);
+  const bool loaded = c.png ? loadPngLibrary(c.file).has_value() : loadX11Library(c.file).has_value();
   const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_FALSE(xlib.has_value());
-  EXPECT_NE(err.find(GetParam().record), std::string::npos) << err;
+  EXPECT_FALSE(loaded);
+  EXPECT_NE(err.find(c.record), std::string::npos) << err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Files, X11LoadFailureTest,
-    ::testing::Values(LoadFailure{"libvelmoran-no-such-library.so.6",
-                                  "[Splash] Unable to load libvelmoran-no-such-library.so.6 ("},
-                      LoadFailure{"libz.so.1", "[Splash] libz.so.1 has no XInitThreads: "}));
+    Files, LibraryLoadFailureTest,
+    ::testing::Values(
+        LoadFailure{"libvelmoran-no-such-library.so.6", false,
+                    "[Splash] Unable to load libvelmoran-no-such-library.so.6 ("},
+        LoadFailure{"libz.so.1", false, "[Splash] libz.so.1 has no XInitThreads: "},
+        LoadFailure{"libvelmoran-no-such-library.so.16", true,
+                    "[Splash] Unable to load libvelmoran-no-such-library.so.16 ("},
+        LoadFailure{"libz.so.1", true, "[Splash] libz.so.1 has no png_create_read_struct: "}));
 
 TEST(SplashTest, WindowGrowsForTheBarAndDrawsImageFrameAndPercentages) {
   ASSERT_FALSE(testutil::testDisplay().empty());
