@@ -149,7 +149,8 @@ void runLauncher(const Invocation& given) {
   std::printf("Extracting wrapper tail...\n");
   std::fflush(stdout);
   Invocation invocation = given;
-  // Every run connects to the display first; without one the splash stays off.
+  // Every run notes the display first; the splash connects to it (and loads
+  // Xlib) only when it is first configured. Without a display it stays off.
   init();
   invocation.absolutePath = getAbsoluteExePath(invocation.launcherPath);
   logMessage("[Extractor] The absolute wrapper path is %s\n", invocation.absolutePath.c_str());

@@ -14,8 +14,8 @@
 #include <string>
 
 #include "platform/signals.h"
-#include "splash/png_image.h"
 #include "splash/libraries.h"
+#include "splash/png_image.h"
 
 namespace velmoran {
 namespace {
