@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Size of what ships: the launcher file `velmoran-pack app` makes for the demo
-# application with its jlink JRE, against the application image Debian's
-# `jpackage --type app-image` makes of the same jar with the same modules and
-# the same jlink options, as a tar compressed with `xz -9`. Both carry their
-# own launcher program, stripped (ours as an install has it). A third line
-# compresses the jpackage image with the tail's LZMA settings (preset 6, the
-# 8 MiB dictionary every tail archive has), to tell the dictionary's share of
-# the difference from the format's.
-# Goal: ours at most 1.0 times the jpackage image.
-# Needs OpenJDK 17 (jdeps, jlink, jpackage) and a build with the JDK (default build/).
+# application with its jlink JRE, against what Debian's jpackage makes of the
+# same jar with the same modules and the same jlink options: the application
+# image (`--type app-image`) as a tar compressed with `xz -9`, and the Debian
+# package (`--type deb`, compressed as dpkg-deb does by default). All carry
+# their own launcher program, stripped (ours as an install has it). A further
+# line compresses the jpackage image with the tail's LZMA settings (preset 6,
+# the 8 MiB dictionary every tail archive has), to tell the dictionary's share
+# of the difference from the format's.
+# Goal: ours at most 1.0 times the jpackage image and the jpackage package.
+# Needs OpenJDK 17 (jdeps, jlink, jpackage), dpkg-deb and fakeroot, and a
+# build with the JDK (default build/).
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$src/build}")
@@ -30,6 +32,10 @@ strip -o "$work/lzma64" "$build/lzma64"
 jpackage --type app-image --name Hello --dest "$work/image" --input "$work/input" \
   --main-jar hello.jar --main-class dev.velmoran.hello.Hello \
   --add-modules "$modules" --jlink-options "$jlink_options"
+jpackage --type deb --name Hello --dest "$work/deb" --input "$work/input" \
+  --main-jar hello.jar --main-class dev.velmoran.hello.Hello \
+  --add-modules "$modules" --jlink-options "$jlink_options"
+mv "$work"/deb/*.deb "$work/hello.deb"
 tar -C "$work/image" -cf - Hello | xz -9 >"$work/image.tar.xz"
 tar -C "$work/image" -cf - Hello | xz --format=lzma --lzma1=preset=6,dict=8MiB >"$work/image.tar.lzma"
 
@@ -37,11 +43,14 @@ tar -C "$work/image" -cf - Hello | xz --format=lzma --lzma1=preset=6,dict=8MiB >
 import os, sys
 work, modules = sys.argv[1], sys.argv[2]
 size = lambda name: os.path.getsize(os.path.join(work, name))
-ours, theirs, same_dict = size("hello-setup"), size("image.tar.xz"), size("image.tar.lzma")
+ours, theirs, deb, same_dict = (size("hello-setup"), size("image.tar.xz"), size("hello.deb"),
+                                size("image.tar.lzma"))
 mb = lambda n: f"{n / 1e6:7.2f} MB"
 print(f"modules: {modules}")
 print(f"launcher file (velmoran-pack app)           {mb(ours)}")
 print(f"jpackage app-image, tar | xz -9             {mb(theirs)}")
+print(f"jpackage deb                                {mb(deb)}")
 print(f"jpackage app-image, tar | LZMA 8 MiB dict   {mb(same_dict)}")
-print(f"ratio {ours / theirs:.3f} (goal <= 1.0); with the same dictionary {ours / same_dict:.3f}")
+print(f"ratio to the image {ours / theirs:.3f}, to the deb {ours / deb:.3f} (goal <= 1.0 for both); "
+      f"to the image with the same dictionary {ours / same_dict:.3f}")
 PY

@@ -15,6 +15,8 @@ packages=(
   # cpack -G DEB finds the programs among the package's files with file(1),
   # to take their library dependencies.
   file
+  # bench/app_size.sh: jpackage --type deb builds its package under fakeroot.
+  fakeroot
 )
 
 missing=()

@@ -173,8 +173,9 @@ void runLauncher(const Invocation& given) {
   if (quiet) setConsoleLogging(false);
   logConsole("Extracting wrapper tail...\n");
   Invocation invocation = given;
-  // Every run that may show the splash connects to the display first;
-  // without one the splash stays off.
+  // Every run that may show the splash notes the display first; the splash
+  // connects to it (and loads Xlib) only when it is first configured.
+  // Without a display it stays off.
   if (given.mode != Mode::Update && given.mode != Mode::Uninstall) init();
   invocation.absolutePath = getAbsoluteExePath(invocation.launcherPath);
   logMessage("[Extractor] The absolute wrapper path is %s\n", invocation.absolutePath.c_str());

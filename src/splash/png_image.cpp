@@ -1,10 +1,10 @@
 #include "splash/png_image.h"
 
-#include <png.h>
-
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 
+#include "splash/libraries.h"
 #include "util/file.h"
 
 namespace velmoran {
@@ -86,6 +86,7 @@ constexpr uint32_t kIndefiniteRgb[kBarTileHeight][kIndefiniteWidth] = {
 // (a longjmp out of the decoder) loses none of it, and the caller releases
 // everything on one path.
 struct PngJob {
+  const PngLibrary* lib = nullptr;
   const char* path = nullptr;
   FILE* file = nullptr;
   png_structp png = nullptr;
@@ -114,20 +115,20 @@ unsigned long pixelWord(const unsigned char* rgba, int depth) {
 }
 
 // Asks libpng for 8-bit RGBA rows whatever the file holds.
-void requestRgba(png_structp png, png_infop info, int bitDepth, int colorType) {
+void requestRgba(const PngLibrary& lib, png_structp png, png_infop info, int bitDepth, int colorType) {
   switch (colorType) {
     case PNG_COLOR_TYPE_PALETTE:
-      png_set_palette_to_rgb(png);
-      if (bitDepth < 8) png_set_packing(png);
+      lib.set_palette_to_rgb(png);
+      if (bitDepth < 8) lib.set_packing(png);
       break;
     case PNG_COLOR_TYPE_GRAY:
     case PNG_COLOR_TYPE_GRAY_ALPHA:
-      if (bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
-      png_set_gray_to_rgb(png);
+      if (bitDepth < 8) lib.set_expand_gray_1_2_4_to_8(png);
+      lib.set_gray_to_rgb(png);
       break;
     case PNG_COLOR_TYPE_RGB:
       std::puts("[HttpDownloader] RGB Image found");
-      png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+      lib.set_filler(png, 0xFF, PNG_FILLER_AFTER);
       break;
     case PNG_COLOR_TYPE_RGB_ALPHA:
       std::puts("[HttpDownloader] RGB - ALPHA Image found");
@@ -135,19 +136,20 @@ void requestRgba(png_structp png, png_infop info, int bitDepth, int colorType) {
     default:
       break;
   }
-  if (bitDepth == 16) png_set_strip_16(png);
-  const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
-  if (transparency) png_set_tRNS_to_alpha(png);
+  if (bitDepth == 16) lib.set_strip_16(png);
+  const bool transparency = lib.get_valid(png, info, PNG_INFO_tRNS) != 0;
+  if (transparency) lib.set_tRNS_to_alpha(png);
   if (!transparency && (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_PALETTE)) {
-    png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+    lib.set_filler(png, 0xFF, PNG_FILLER_AFTER);
   }
 }
 
 // Makes the X image and its pixel memory; false if either cannot be had.
 bool createImage(PngJob& job) {
-  if (context.display == nullptr) return false;
-  job.image = XCreateImage(context.display, context.visual, static_cast<unsigned>(context.depth),
-                           ZPixmap, 0, nullptr, job.width, job.height, 32, 0);
+  const X11Library* xlib = x11Library();
+  if (context.display == nullptr || xlib == nullptr) return false;
+  job.image = xlib->CreateImage(context.display, context.visual, static_cast<unsigned>(context.depth), ZPixmap, 0,
+                                nullptr, job.width, job.height, 32, 0);
   size_t bytes = 0;
   if (job.image == nullptr || job.image->bytes_per_line <= 0 ||
       __builtin_mul_overflow(static_cast<size_t>(job.image->bytes_per_line), job.height, &bytes)) {
@@ -160,31 +162,32 @@ bool createImage(PngJob& job) {
 // Owns the setjmp: libpng errors land here, so nothing in this frame may have a
 // destructor, and everything it makes is kept in job.
 bool decode(PngJob& job, uint64_t* width, uint64_t* height) {
-  if (setjmp(png_jmpbuf(job.png)) != 0) {
+  const PngLibrary& lib = *job.lib;
+  // What libpng's png_jmpbuf does, through the table.
+  if (setjmp(*lib.set_longjmp_fn(job.png, longjmp, sizeof(jmp_buf))) != 0) {
     std::printf("[HttpDownloader] Failed to load PNG: %s\n", job.path);
     return false;
   }
-  png_init_io(job.png, job.file);
-  png_read_info(job.png, job.info);
+  lib.init_io(job.png, job.file);
+  lib.read_info(job.png, job.info);
   int bitDepth = 0, colorType = 0;
-  png_get_IHDR(job.png, job.info, &job.width, &job.height, &bitDepth, &colorType, nullptr, nullptr,
-               nullptr);
+  lib.get_IHDR(job.png, job.info, &job.width, &job.height, &bitDepth, &colorType, nullptr, nullptr, nullptr);
   *width = job.width;
   *height = job.height;
   // The header is untrusted: a few kilobytes of file may claim gigabytes of pixels.
-  if (job.width > kMaxImageSide || job.height > kMaxImageSide) png_error(job.png, "image too large");
-  requestRgba(job.png, job.info, bitDepth, colorType);
+  if (job.width > kMaxImageSide || job.height > kMaxImageSide) lib.error(job.png, "image too large");
+  requestRgba(lib, job.png, job.info, bitDepth, colorType);
   // Adam7 rows only make sense once all passes are in, so an interlaced
   // image is decoded whole; a plain one row by row.
-  job.passes = png_set_interlace_handling(job.png);
-  png_read_update_info(job.png, job.info);
+  job.passes = lib.set_interlace_handling(job.png);
+  lib.read_update_info(job.png, job.info);
 
-  job.rowBytes = png_get_rowbytes(job.png, job.info);
+  job.rowBytes = lib.get_rowbytes(job.png, job.info);
   size_t expected = 0;
-  if (png_get_channels(job.png, job.info) != 4 || png_get_bit_depth(job.png, job.info) != 8 ||
+  if (lib.get_channels(job.png, job.info) != 4 || lib.get_bit_depth(job.png, job.info) != 8 ||
       __builtin_mul_overflow(static_cast<size_t>(job.width), size_t{4}, &expected) ||
       job.rowBytes != expected) {
-    png_error(job.png, "unexpected row layout after the transforms");
+    lib.error(job.png, "unexpected row layout after the transforms");
   }
   if (!createImage(job)) {
     std::printf("[HttpDownloader] Failed to create XImage for PNG: %s\n", job.path);
@@ -192,13 +195,13 @@ bool decode(PngJob& job, uint64_t* width, uint64_t* height) {
   }
   const size_t bufferRows = job.passes > 1 ? job.height : 1;
   size_t bufferBytes = 0;
-  if (__builtin_mul_overflow(job.rowBytes, bufferRows, &bufferBytes)) png_error(job.png, "image too large");
+  if (__builtin_mul_overflow(job.rowBytes, bufferRows, &bufferBytes)) lib.error(job.png, "image too large");
   job.pixels = static_cast<unsigned char*>(std::malloc(bufferBytes));
-  if (job.pixels == nullptr) png_error(job.png, "out of memory");
+  if (job.pixels == nullptr) lib.error(job.png, "out of memory");
 
   if (job.passes > 1) {
     for (int pass = 0; pass < job.passes; ++pass) {
-      for (png_uint_32 y = 0; y < job.height; ++y) png_read_row(job.png, job.pixels + y * job.rowBytes, nullptr);
+      for (png_uint_32 y = 0; y < job.height; ++y) lib.read_row(job.png, job.pixels + y * job.rowBytes, nullptr);
     }
   }
   for (png_uint_32 y = 0; y < job.height; ++y) {
@@ -206,7 +209,7 @@ bool decode(PngJob& job, uint64_t* width, uint64_t* height) {
     if (job.passes > 1) {
       row += y * job.rowBytes;
     } else {
-      png_read_row(job.png, row, nullptr);
+      lib.read_row(job.png, row, nullptr);
     }
     for (png_uint_32 x = 0; x < job.width; ++x) {
       XPutPixel(job.image, static_cast<int>(x), static_cast<int>(y), pixelWord(row + 4 * x, context.depth));
@@ -235,20 +238,22 @@ XImagePtr xorg_load_image_from_png(const char* path, uint64_t* width, uint64_t* 
     return nullptr;
   }
   bool decoded = false;
-  job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  // Without libpng (its loader said why) there is no read structure either.
+  job.lib = pngLibrary();
+  if (job.lib != nullptr) job.png = job.lib->create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   if (job.png == nullptr) {
     std::printf("[HttpDownloader] Failed to create PNG read struct: %s\n", path);
-  } else if ((job.info = png_create_info_struct(job.png)) == nullptr) {
+  } else if ((job.info = job.lib->create_info_struct(job.png)) == nullptr) {
     std::printf("[HttpDownloader] Failed to create PNG info struct: %s\n", path);
   } else {
 #ifdef VELMORAN_FUZZ
     // Mutated inputs seldom keep their checksums; fuzzing gets past them to the pixels.
-    png_set_crc_action(job.png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
-    png_set_option(job.png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+    job.lib->set_crc_action(job.png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+    job.lib->set_option(job.png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
 #endif
     decoded = decode(job, width, height);
   }
-  png_destroy_read_struct(&job.png, &job.info, nullptr);
+  if (job.lib != nullptr) job.lib->destroy_read_struct(&job.png, &job.info, nullptr);
   std::fclose(job.file);
   std::free(job.pixels);
   XImagePtr image(job.image);

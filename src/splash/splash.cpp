@@ -1,7 +1,6 @@
 #include "splash/splash.h"
 
 #include <X11/Xatom.h>
-#include <X11/Xlib.h>
 #include <poll.h>
 #include <pthread.h>
 #include <time.h>
@@ -11,9 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
+#include <string>
 
-#include "splash/png_image.h"
 #include "platform/signals.h"
+#include "splash/libraries.h"
+#include "splash/png_image.h"
 
 namespace velmoran {
 namespace {
@@ -24,6 +26,10 @@ constexpr int kBarIndefinite = -1;
 // address; none occurs in a real splash.
 constexpr int kMaxSplashBuffer = 1024;
 
+// Xlib as loaded for the connection; called only with a display, which only
+// the loaded library can have opened.
+const X11Library& xlib() { return *x11Library(); }
+
 // The double buffer: a server-side pixmap, freed when it is replaced.
 class OwnedPixmap {
  public:
@@ -32,7 +38,7 @@ class OwnedPixmap {
   OwnedPixmap& operator=(const OwnedPixmap&) = delete;
   ~OwnedPixmap() { reset(nullptr, 0); }
   void reset(Display* display, Pixmap pixmap) {
-    if (id_ != 0) XFreePixmap(display_, id_);
+    if (id_ != 0) xlib().FreePixmap(display_, id_);
     display_ = display;
     id_ = pixmap;
   }
@@ -65,6 +71,9 @@ struct SplashState {
   XImagePtr indefiniteImage;
   XImagePtr trackImage;
   bool threadsStarted = false;
+  // DISPLAY as init() found it, until the first configureSplash or showSplash
+  // connects to it.
+  std::optional<std::string> pendingDisplay;
 };
 
 // Neither the state nor the lock is ever destroyed: the repaint threads run
@@ -103,15 +112,15 @@ int noteLostConnection(Display* display) {
 // other repaint thread would then wait for it inside Xlib forever, holding
 // the splash lock that the launcher's own thread needs next. Released here,
 // every later call on the lost display returns at once.
-void keepRunning(Display* display, void*) { XUnlockDisplay(display); }
+void keepRunning(Display* display, void*) { xlib().UnlockDisplay(display); }
 
 int fullWidth(const SplashState& s) { return static_cast<int>(s.imageWidth) + 2 * s.margin; }
 int imageAreaHeight(const SplashState& s) { return static_cast<int>(s.imageHeight) + 2 * s.margin; }
 
 XImagePtr createBarImage(Display* display, const SplashState& s, int width, const unsigned char* table,
                          const char* name) {
-  XImagePtr image(XCreateImage(display, s.visual, static_cast<unsigned>(s.depth), ZPixmap, 0, nullptr,
-                               static_cast<unsigned>(width), kBarTileHeight, 32, 0));
+  XImagePtr image(xlib().CreateImage(display, s.visual, static_cast<unsigned>(s.depth), ZPixmap, 0, nullptr,
+                                     static_cast<unsigned>(width), kBarTileHeight, 32, 0));
   if (image != nullptr) {
     image->data = static_cast<char*>(std::calloc(static_cast<size_t>(image->bytes_per_line), kBarTileHeight));
     if (image->data == nullptr) image.reset();
@@ -128,8 +137,8 @@ XImagePtr createBarImage(Display* display, const SplashState& s, int width, cons
 void putTile(Display* display, const SplashState& s, XImage* tile, int srcX, int x, int y, int right) {
   const int width = std::min(tile->width - srcX, right - x);
   if (width > 0) {
-    XPutImage(display, s.buffer.get(), s.gc, tile, srcX, 0, x, y, static_cast<unsigned>(width),
-              static_cast<unsigned>(tile->height));
+    xlib().PutImage(display, s.buffer.get(), s.gc, tile, srcX, 0, x, y, static_cast<unsigned>(width),
+                    static_cast<unsigned>(tile->height));
   }
 }
 
@@ -163,11 +172,11 @@ void* splashProcessingThread(void*) {
   pollfd connection{ConnectionNumber(display), POLLIN, 0};
   XEvent event;
   while (!connectionLost) {
-    if (XPending(display) == 0) {
+    if (xlib().Pending(display) == 0) {
       poll(&connection, 1, 50);
       continue;
     }
-    XNextEvent(display, &event);
+    xlib().NextEvent(display, &event);
     if (connectionLost || event.type == DestroyNotify) break;
     if (event.type == Expose) redraw();
   }
@@ -192,59 +201,44 @@ void startThread(void* (*body)(void*)) {
   pthread_detach(thread);
 }
 
-}  // namespace
-
-_XDisplay* getDisplay() {
-  if (connectionLost) return nullptr;
-  if (Display* open = displayConnection.load()) return open;
-  // A server that goes away must end only the splash, not the run writing to it.
-  ignoreSigpipe();
-  if (XInitThreads() == 0) std::puts("Warning: XInitThread failed!");
-  XSetErrorHandler(logXError);
-  XSetIOErrorHandler(noteLostConnection);
-  Display* display = XOpenDisplay(nullptr);
-  if (display != nullptr) XSetIOErrorExitHandler(display, keepRunning, nullptr);
-  displayConnection.store(display);
-  return display;
-}
-
-void init() {
-  const char* displayName = std::getenv("DISPLAY");
-  if (displayName == nullptr) displayName = "";
-  std::puts("[Splash] init()");
+// Opens the display init() noted and creates the (unmapped) window; null
+// when there is no live display, now or from before.
+Display* connectAsNoted() {
   SplashState& s = state();
-  if (displayConnection.load() != nullptr) {
+  std::optional<std::string> displayName;
+  {
     std::lock_guard<std::mutex> lock(splashLock());
-    if (s.window != 0) return;
+    displayName.swap(s.pendingDisplay);
   }
-  std::printf("[Splash] Connecting to display %s\n", displayName);
+  if (!displayName) return liveDisplay();
   Display* display = getDisplay();
   if (display == nullptr) {
-    std::fprintf(stderr, "[Splash] Can't open display %s\n", displayName);
-    return;
+    std::fprintf(stderr, "[Splash] Can't open display %s\n", displayName->c_str());
+    return nullptr;
   }
   std::puts("[Splash] Initialising X connection...");
+  const X11Library& x = xlib();
   std::lock_guard<std::mutex> lock(splashLock());
   s.screen = DefaultScreen(display);
   s.visual = DefaultVisual(display, s.screen);
   s.depth = DefaultDepth(display, s.screen);
   s.white = WhitePixel(display, s.screen);
-  s.window = XCreateSimpleWindow(display, RootWindow(display, s.screen), 200, 200,
-                                 static_cast<unsigned>(s.imageWidth), static_cast<unsigned>(s.imageHeight), 0,
-                                 s.white, s.white);
-  XSelectInput(display, s.window, ExposureMask | StructureNotifyMask);
+  s.window = x.CreateSimpleWindow(display, RootWindow(display, s.screen), 200, 200,
+                                  static_cast<unsigned>(s.imageWidth), static_cast<unsigned>(s.imageHeight), 0,
+                                  s.white, s.white);
+  x.SelectInput(display, s.window, ExposureMask | StructureNotifyMask);
   xorg_initialize(display, s.window, s.depth, s.visual);
 
-  Atom windowType = XInternAtom(display, "_NET_WM_WINDOW_TYPE", False);
-  Atom splashType = XInternAtom(display, "_NET_WM_WINDOW_TYPE_SPLASH", False);
-  XChangeProperty(display, s.window, windowType, XA_ATOM, 32, PropModeReplace,
-                  reinterpret_cast<unsigned char*>(&splashType), 1);
+  Atom windowType = x.InternAtom(display, "_NET_WM_WINDOW_TYPE", False);
+  Atom splashType = x.InternAtom(display, "_NET_WM_WINDOW_TYPE_SPLASH", False);
+  x.ChangeProperty(display, s.window, windowType, XA_ATOM, 32, PropModeReplace,
+                   reinterpret_cast<unsigned char*>(&splashType), 1);
 
   // Without graphics exposures every copy to the window would queue a
   // NoExpose event for the event thread.
   XGCValues values{};
   values.graphics_exposures = False;
-  s.gc = XCreateGC(display, s.window, GCGraphicsExposures, &values);
+  s.gc = x.CreateGC(display, s.window, GCGraphicsExposures, &values);
 
   s.progressImage = createBarImage(display, s, kProgressWidth, progress_lightblue.data(), "progressImage");
   s.indefiniteImage =
@@ -253,12 +247,53 @@ void init() {
   s.frameCount = s.indefiniteImage != nullptr ? s.indefiniteImage->width : kIndefiniteWidth;
 
   Colormap colormap = DefaultColormap(display, 0);
-  if (XParseColor(display, colormap, "#D2D2D2", &s.grey) != 0) XAllocColor(display, colormap, &s.grey);
+  if (x.ParseColor(display, colormap, "#D2D2D2", &s.grey) != 0) x.AllocColor(display, colormap, &s.grey);
+  return display;
+}
+
+}  // namespace
+
+_XDisplay* getDisplay() {
+  if (connectionLost) return nullptr;
+  if (Display* open = displayConnection.load()) return open;
+  const X11Library* x = x11Library();
+  if (x == nullptr) return nullptr;
+  // A server that goes away must end only the splash, not the run writing to it.
+  ignoreSigpipe();
+  if (x->InitThreads() == 0) std::puts("Warning: XInitThread failed!");
+  x->SetErrorHandler(logXError);
+  x->SetIOErrorHandler(noteLostConnection);
+  Display* display = x->OpenDisplay(nullptr);
+  if (display != nullptr) x->SetIOErrorExitHandler(display, keepRunning, nullptr);
+  displayConnection.store(display);
+  return display;
+}
+
+// Only notes the display: the connection waits for the first configureSplash
+// or showSplash, so that a run that shows no splash (a just run) never loads
+// Xlib. Without a display name there is nothing to connect to, and that is
+// known at once.
+void init() {
+  const char* displayName = std::getenv("DISPLAY");
+  if (displayName == nullptr) displayName = "";
+  std::puts("[Splash] init()");
+  SplashState& s = state();
+  {
+    std::lock_guard<std::mutex> lock(splashLock());
+    if (s.pendingDisplay || (displayConnection.load() != nullptr && s.window != 0)) return;
+  }
+  std::printf("[Splash] Connecting to display %s\n", displayName);
+  if (*displayName == '\0') {
+    std::fprintf(stderr, "[Splash] Can't open display %s\n", displayName);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(splashLock());
+  s.pendingDisplay = displayName;
 }
 
 void configureSplash(const std::string& pngPath) {
   std::printf("[Splash] configureSplash with URL %s\n", pngPath.c_str());
-  Display* display = liveDisplay();
+  Display* display = connectAsNoted();
   if (display == nullptr) return;
   SplashState& s = state();
   uint64_t width = 0, height = 0;
@@ -289,9 +324,9 @@ void configureSplash(const std::string& pngPath) {
     s.imageHeight = height;
     const auto windowWidth = static_cast<unsigned>(fullWidth(s));
     const auto windowHeight = static_cast<unsigned>(imageAreaHeight(s));
-    XResizeWindow(display, s.window, windowWidth, windowHeight);
-    s.buffer.reset(display, XCreatePixmap(display, s.window, windowWidth, windowHeight,
-                                          static_cast<unsigned>(s.depth)));
+    xlib().ResizeWindow(display, s.window, windowWidth, windowHeight);
+    s.buffer.reset(display,
+                   xlib().CreatePixmap(display, s.window, windowWidth, windowHeight, static_cast<unsigned>(s.depth)));
   }
   std::printf("[Splash] Got image of size: %u x %u\n", static_cast<unsigned>(width), static_cast<unsigned>(height));
   setProgress(kBarHidden);
@@ -299,14 +334,14 @@ void configureSplash(const std::string& pngPath) {
 
 void showSplash() {
   std::puts("[Splash] showSplash()");
-  Display* display = liveDisplay();
+  Display* display = connectAsNoted();
   if (display == nullptr) return;
   bool startThreads = false;
   {
     std::lock_guard<std::mutex> lock(splashLock());
     SplashState& s = state();
-    XMapWindow(display, s.window);
-    XFlush(display);
+    xlib().MapWindow(display, s.window);
+    xlib().Flush(display);
     startThreads = !s.threadsStarted;
     s.threadsStarted = true;
   }
@@ -324,8 +359,8 @@ void hideSplash() {
   Display* display = liveDisplay();
   if (display == nullptr) return;
   std::lock_guard<std::mutex> lock(splashLock());
-  XUnmapWindow(display, state().window);
-  XFlush(display);
+  xlib().UnmapWindow(display, state().window);
+  xlib().Flush(display);
 }
 
 void setProgress(int value) {
@@ -344,8 +379,8 @@ void setProgress(int value) {
     if (s.progressValue == kBarHidden) {
       const auto width = static_cast<unsigned>(fullWidth(s));
       const auto height = static_cast<unsigned>(imageAreaHeight(s) + kBarTileHeight);
-      XResizeWindow(display, s.window, width, height);
-      s.buffer.reset(display, XCreatePixmap(display, s.window, width, height, static_cast<unsigned>(s.depth)));
+      xlib().ResizeWindow(display, s.window, width, height);
+      s.buffer.reset(display, xlib().CreatePixmap(display, s.window, width, height, static_cast<unsigned>(s.depth)));
     }
     s.progressValue = value;
   }
@@ -378,18 +413,19 @@ void redraw() {
   const int height = area + kBarTileHeight;
   const Pixmap buffer = s.buffer.get();
 
-  XSetForeground(display, s.gc, s.white);
-  XFillRectangle(display, buffer, s.gc, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height));
+  const X11Library& x = xlib();
+  x.SetForeground(display, s.gc, s.white);
+  x.FillRectangle(display, buffer, s.gc, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height));
   if (XImage* image = s.splashImage.get()) {
-    XPutImage(display, buffer, s.gc, image, 0, 0, s.margin, s.margin, static_cast<unsigned>(s.imageWidth),
-              static_cast<unsigned>(s.imageHeight));
+    x.PutImage(display, buffer, s.gc, image, 0, 0, s.margin, s.margin, static_cast<unsigned>(s.imageWidth),
+               static_cast<unsigned>(s.imageHeight));
   }
-  XSetForeground(display, s.gc, s.grey.pixel);
+  x.SetForeground(display, s.gc, s.grey.pixel);
   const int framed = s.progressValue == kBarHidden ? area : height;
-  XDrawRectangle(display, buffer, s.gc, 0, 0, static_cast<unsigned>(width - 1), static_cast<unsigned>(framed - 1));
+  x.DrawRectangle(display, buffer, s.gc, 0, 0, static_cast<unsigned>(width - 1), static_cast<unsigned>(framed - 1));
   drawBar(display, s, area, width);
-  XCopyArea(display, buffer, s.window, s.gc, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height), 0, 0);
-  XFlush(display);
+  x.CopyArea(display, buffer, s.window, s.gc, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height), 0, 0);
+  x.Flush(display);
 }
 
 SplashSnapshot splashSnapshot() {

@@ -9,13 +9,17 @@ struct _XDisplay;  // Xlib's Display, kept out of this header so its macros stay
 
 namespace velmoran {
 
-// Opens the display named by DISPLAY and creates the (unmapped) window.
+// Notes the display named by DISPLAY. Xlib is loaded, the display opened and
+// the (unmapped) window created by the first configureSplash or showSplash,
+// so a run that shows no splash never pays for them.
 void init();
-// The shared connection, opened on first use; null when there is no display.
+// The shared connection, opened on first use (Xlib loaded first); null when
+// there is no display or no Xlib.
 _XDisplay* getDisplay();
-// Loads the splash PNG, sizes the window, makes the double buffer, hides the bar.
+// Connects as init() noted, loads the splash PNG, sizes the window, makes the
+// double buffer, hides the bar.
 void configureSplash(const std::string& pngPath);
-// Maps the window and starts the repaint threads.
+// Connects as init() noted, maps the window and starts the repaint threads.
 void showSplash();
 void hideSplash();
 // -100 hides the bar, -1 shows the indefinite bar, 0 to 100 a percentage.

@@ -120,6 +120,25 @@ class OfflineInstall(InstallTest):
         self.assertNotIn("+++ Start: Launching", again.records)
         self.assertEqual(again.starts, [])
 
+    def test_without_xlib_there_is_no_splash_and_a_just_run_never_loads_it(self):
+        # Xlib is loaded by the first splash configured; an unloadable one found
+        # first (here an empty file) stands for a machine without it. Any display
+        # name makes a run try: no server is reached before Xlib is loaded.
+        broken = os.path.join(self.sandbox.root, "no-xlib")
+        installs.write(os.path.join(broken, "libX11.so.6"), b"")
+        env = {"DISPLAY": ":0", "LD_LIBRARY_PATH": broken}
+        launcher = self.builder.launcher("app.bin")
+        first = self.launch(launcher, env=env)
+        self.assertIn("[Splash] Unable to load libX11.so.6 (", first.stderr)
+        self.assertIn("[Splash] Can't open display :0", first.stderr)
+        self.assertEqual(self.folders(), sorted(FIRST + [APP(7), JRE(17), GU(5)]))
+        self.assertUpdaterStarted(first, 5)
+
+        second = self.launch(launcher, env=env)
+        self.assertNothingExtracted(second)
+        self.assertNotIn("libX11", second.stderr)
+        self.assertUpdaterStarted(second, 5)
+
     def test_a_start_that_fails_ends_the_run_with_1_and_is_in_the_log_file(self):
         launcher = self.builder.launcher("app.bin")
         self.launch(launcher)

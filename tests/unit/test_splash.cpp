@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "splash/splash.h"
+#include "splash/libraries.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -163,11 +165,13 @@ void expectBar(const Capture& c, int barY, int value) {
   }
 }
 
+// init() only notes the display; configuring connects and makes the window.
 void startSplash(const std::string& image, int splashBuffer) {
   init();
-  ASSERT_NE(splashSnapshot().window, 0u);
+  EXPECT_EQ(splashSnapshot().window, 0u);
   setSplashBuffer(splashBuffer);
   configureSplash(image);
+  ASSERT_NE(splashSnapshot().window, 0u);
 }
 
 TEST(SplashTest, WithoutADisplayEverythingIsAQuietNoOp) {
@@ -197,6 +201,38 @@ TEST(SplashTest, WithoutADisplayEverythingIsAQuietNoOp) {
       },
       "\\[Splash\\] Can't open display \n\\[Splash\\] Can't open display :[0-9]+\n");
 }
+
+struct LoadFailure {
+  const char* file;
+  bool png;            // loaded as libpng rather than as Xlib
+  const char* record;  // what standard error says
+};
+
+void PrintTo(const LoadFailure& c, std::ostream* os) { *os << (c.png ? "libpng from " : "Xlib from ") << c.file; }
+
+class LibraryLoadFailureTest : public ::testing::TestWithParam<LoadFailure> {};
+
+// A machine without Xlib or libpng, or with something else under its name,
+// gets a reason and no table: the splash then stays off as without a
+// display, or shows no image.
+TEST_P(LibraryLoadFailureTest, NamesTheReasonAndGivesNoTable) {
+  const LoadFailure& c = GetParam();
+  testing::internal::CaptureStderr();
+  const bool loaded = c.png ? loadPngLibrary(c.file).has_value() : loadX11Library(c.file).has_value();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(loaded);
+  EXPECT_NE(err.find(c.record), std::string::npos) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, LibraryLoadFailureTest,
+    ::testing::Values(
+        LoadFailure{"libvelmoran-no-such-library.so.6", false,
+                    "[Splash] Unable to load libvelmoran-no-such-library.so.6 ("},
+        LoadFailure{"libz.so.1", false, "[Splash] libz.so.1 has no XInitThreads: "},
+        LoadFailure{"libvelmoran-no-such-library.so.16", true,
+                    "[Splash] Unable to load libvelmoran-no-such-library.so.16 ("},
+        LoadFailure{"libz.so.1", true, "[Splash] libz.so.1 has no png_create_read_struct: "}));
 
 TEST(SplashTest, WindowGrowsForTheBarAndDrawsImageFrameAndPercentages) {
   ASSERT_FALSE(testutil::testDisplay().empty());
