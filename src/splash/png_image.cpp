@@ -6,6 +6,7 @@
 
 #include "splash/libraries.h"
 #include "util/file.h"
+#include "util/log.h"
 
 namespace velmoran {
 namespace {
@@ -165,7 +166,7 @@ bool decode(PngJob& job, uint64_t* width, uint64_t* height) {
   const PngLibrary& lib = *job.lib;
   // What libpng's png_jmpbuf does, through the table.
   if (setjmp(*lib.set_longjmp_fn(job.png, longjmp, sizeof(jmp_buf))) != 0) {
-    std::printf("[HttpDownloader] Failed to load PNG: %s\n", job.path);
+    logConsole("[HttpDownloader] Failed to load PNG: %s\n", job.path);
     return false;
   }
   lib.init_io(job.png, job.file);
@@ -190,7 +191,7 @@ bool decode(PngJob& job, uint64_t* width, uint64_t* height) {
     lib.error(job.png, "unexpected row layout after the transforms");
   }
   if (!createImage(job)) {
-    std::printf("[HttpDownloader] Failed to create XImage for PNG: %s\n", job.path);
+    logConsole("[HttpDownloader] Failed to create XImage for PNG: %s\n", job.path);
     return false;
   }
   const size_t bufferRows = job.passes > 1 ? job.height : 1;
@@ -234,7 +235,7 @@ XImagePtr xorg_load_image_from_png(const char* path, uint64_t* width, uint64_t* 
   job.path = path;
   job.file = openForReading(path).release();
   if (job.file == nullptr) {
-    std::printf("[HttpDownloader] Unable to open file for reading: %s\n", path);
+    logConsole("[HttpDownloader] Unable to open file for reading: %s\n", path);
     return nullptr;
   }
   bool decoded = false;
@@ -242,9 +243,9 @@ XImagePtr xorg_load_image_from_png(const char* path, uint64_t* width, uint64_t* 
   job.lib = pngLibrary();
   if (job.lib != nullptr) job.png = job.lib->create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   if (job.png == nullptr) {
-    std::printf("[HttpDownloader] Failed to create PNG read struct: %s\n", path);
+    logConsole("[HttpDownloader] Failed to create PNG read struct: %s\n", path);
   } else if ((job.info = job.lib->create_info_struct(job.png)) == nullptr) {
-    std::printf("[HttpDownloader] Failed to create PNG info struct: %s\n", path);
+    logConsole("[HttpDownloader] Failed to create PNG info struct: %s\n", path);
   } else {
 #ifdef VELMORAN_FUZZ
     // Mutated inputs seldom keep their checksums; fuzzing gets past them to the pixels.

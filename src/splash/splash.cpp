@@ -16,6 +16,7 @@
 #include "platform/signals.h"
 #include "splash/libraries.h"
 #include "splash/png_image.h"
+#include "util/log.h"
 
 namespace velmoran {
 namespace {
@@ -95,7 +96,7 @@ Display* liveDisplay() { return connectionLost ? nullptr : displayConnection.loa
 
 // A failed request must not end the launcher, which works on without a splash.
 int logXError(Display*, XErrorEvent* error) {
-  std::printf("[Splash] X error %d on request %d ignored\n", error->error_code, error->request_code);
+  logConsole("[Splash] X error %d on request %d ignored\n", error->error_code, error->request_code);
   return 0;
 }
 
@@ -126,7 +127,7 @@ XImagePtr createBarImage(Display* display, const SplashState& s, int width, cons
     if (image->data == nullptr) image.reset();
   }
   if (image == nullptr) {
-    std::printf("[Splash] Failed to create XImage for %s\n", name);
+    logConsole("[Splash] Failed to create XImage for %s\n", name);
     return nullptr;
   }
   copyImageData(image.get(), table);
@@ -282,7 +283,7 @@ void init() {
     std::lock_guard<std::mutex> lock(splashLock());
     if (s.pendingDisplay || (displayConnection.load() != nullptr && s.window != 0)) return;
   }
-  std::printf("[Splash] Connecting to display %s\n", displayName);
+  logConsole("[Splash] Connecting to display %s\n", displayName);
   if (*displayName == '\0') {
     std::fprintf(stderr, "[Splash] Can't open display %s\n", displayName);
     return;
@@ -292,7 +293,7 @@ void init() {
 }
 
 void configureSplash(const std::string& pngPath) {
-  std::printf("[Splash] configureSplash with URL %s\n", pngPath.c_str());
+  logConsole("[Splash] configureSplash with URL %s\n", pngPath.c_str());
   Display* display = connectAsNoted();
   if (display == nullptr) return;
   SplashState& s = state();
@@ -308,7 +309,7 @@ void configureSplash(const std::string& pngPath) {
   {
     std::lock_guard<std::mutex> lock(splashLock());
     if (width == 0 || height == 0 || width > kMaxImageSide || height > kMaxImageSide) {
-      std::printf("[Splash] Image too large for a splash window: %llu x %llu\n",
+      logConsole("[Splash] Image too large for a splash window: %llu x %llu\n",
                   static_cast<unsigned long long>(width), static_cast<unsigned long long>(height));
       image.reset();
       width = s.imageWidth;
@@ -316,7 +317,7 @@ void configureSplash(const std::string& pngPath) {
     }
     s.margin = s.splashBuffer;
     if (s.margin < 0 || s.margin > kMaxSplashBuffer) {
-      std::printf("[Splash] Ignoring splash buffer %d\n", s.margin);
+      logConsole("[Splash] Ignoring splash buffer %d\n", s.margin);
       s.margin = 0;
     }
     s.splashImage = std::move(image);
@@ -328,7 +329,7 @@ void configureSplash(const std::string& pngPath) {
     s.buffer.reset(display,
                    xlib().CreatePixmap(display, s.window, windowWidth, windowHeight, static_cast<unsigned>(s.depth)));
   }
-  std::printf("[Splash] Got image of size: %u x %u\n", static_cast<unsigned>(width), static_cast<unsigned>(height));
+  logConsole("[Splash] Got image of size: %u x %u\n", static_cast<unsigned>(width), static_cast<unsigned>(height));
   setProgress(kBarHidden);
 }
 

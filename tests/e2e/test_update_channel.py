@@ -8,6 +8,7 @@ import fcntl
 import os
 import signal
 import subprocess
+import time
 
 import installs
 from faults import LiveRun, processes_running, wait_until
@@ -92,6 +93,32 @@ class UpdateChannel(InstallTest):
                 self.assertIn("Updated TestApp 00000000007 -> 00000000008", self.update().stdout)
                 self.assertUpdaterStarted(self.launch(self.copy(), env=self.env), 5)
                 self.assertIn(APP(8), self.folders())
+
+    def test_a_server_that_stalls_or_crawls_ends_the_check_within_its_limit(self):
+        # The whole check has 10 s; each of these manifests would hold it for minutes.
+        for how in ("stall", "trickle", "steady"):
+            with self.subTest(how):
+                self.fresh_sandbox()
+                self.server = self.serve()
+                setup = self.builder.launcher("app.bin", extra=["--update-url", self.server.route(f"{how}-manifest")])
+                self.launch(setup, env=self.env)
+                before = self.folders()
+                self.publish([("application", "TestApp", 8, self.builder.app_archive(8))])
+                began = time.monotonic()
+                self.update(status=1)
+                self.assertLess(time.monotonic() - began, 30)
+                self.assertEqual(self.folders(), before)
+                self.assertUpdaterStarted(self.launch(setup, env=self.env), 5)
+
+    def test_two_checks_at_once_install_the_release_once(self):
+        self.launch(self.setup_file(), env=self.env)
+        self.publish([("application", "TestApp", 8, self.builder.app_archive(8))])
+        runs = [LiveRun(self, self.copy(), "VLUPDATE", env=self.env) for _ in range(2)]
+        self.assertEqual([run.finish() for run in runs], [0, 0])
+        self.assertEqual("".join(run.stdout for run in runs).splitlines(),
+                         ["Updated TestApp 00000000007 -> 00000000008"])
+        self.assertIn(APP(8), self.folders())
+        self.assertNoTemporaryFolders()
 
     def newest_log(self):
         logs = sorted(os.listdir(self.in_master("logs")))
