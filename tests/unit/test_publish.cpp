@@ -140,5 +140,29 @@ TEST_F(Channel, EarlierArchivesStayUnlessPruned) {
   }
 }
 
+// Applications that share a folder share the updater's and a JRE's
+// archives: what another one's manifest lists stays, and a manifest that
+// cannot be read stops the pruning rather than leave it to a guess.
+TEST_F(Channel, PruneKeepsWhatAnotherApplicationsManifestLists) {
+  Release other;
+  other.appName = "Other";
+  other.pieces = {{ManifestKind::Updater, "Velmoran", "00000000001", made / "updater"},
+                  {ManifestKind::Application, "Other", "00000000001", made / "app"},
+                  {ManifestKind::Jre, "Linux64JRE", "00000000016", made / "jre"}};
+  stageChannel(channel.path(), other, nullptr, work.path(), false).commit();
+  StagedChannel staged = stageChannel(channel.path(), release(), nullptr, work.path(), true);
+  staged.commit();
+  EXPECT_EQ(staged.pruned(), std::vector<std::string>{"Velmoran-MyApp-00000000001-archive.p2.l2"});
+  EXPECT_TRUE(testutil::exists(channel / "Velmoran-Velmoran-00000000001-archive.p2.l2"));
+  EXPECT_TRUE(testutil::exists(channel / "Velmoran-Linux64JRE-00000000016-archive.p2.l2"));
+
+  testutil::writeFile(channel / "Velmoran-Third-manifest.p2", "not an archive");
+  testutil::writeFile(channel / "Velmoran-MyApp-00000000001-archive.p2.l2", "earlier");
+  StagedChannel unsure = stageChannel(channel.path(), release(), nullptr, work.path(), true);
+  unsure.commit();
+  EXPECT_TRUE(unsure.pruned().empty());
+  EXPECT_TRUE(testutil::exists(channel / "Velmoran-MyApp-00000000001-archive.p2.l2"));
+}
+
 }  // namespace
 }  // namespace velmoran::pack

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "archive/extract.h"
 #include "archive/signature.h"
 #include "format/names.h"
 #include "format/version_file.h"
@@ -56,19 +57,44 @@ std::string manifestArchive(const Manifest& manifest, Signer* signer, const std:
   return out;
 }
 
+// What name holds where marked (a name formed around the mark "\n") has
+// it, or none when name is not of that form or holds nothing there.
+std::optional<std::string> fieldAtMark(const std::string& name, const std::string& marked) {
+  const std::size_t cut = marked.find('\n');
+  const std::string prefix = marked.substr(0, cut), suffix = marked.substr(cut + 1);
+  if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return std::nullopt;
+  }
+  return name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+}
+
+// The archives the other applications' manifests in the folder list: the
+// updater's and a JRE's archives may be theirs too. None when one of them
+// cannot be read, so that nothing is removed on a guess.
+std::optional<std::vector<std::string>> listedByOthers(const std::string& folder,
+                                                      const std::vector<std::string>& manifests) {
+  std::vector<std::string> listed;
+  for (const std::string& name : manifests) {
+    const std::optional<std::string> text = readArchiveEntry(folder + "/" + name, kManifestEntryName,
+                                                             kMaxManifestBytes);
+    std::string fault;
+    const std::optional<Manifest> manifest = text ? parseManifest(*text, fault) : std::nullopt;
+    if (!manifest) {
+      std::fprintf(stderr, "note: --prune removes nothing: %s/%s is not a manifest this tool reads\n",
+                   folder.c_str(), name.c_str());
+      return std::nullopt;
+    }
+    for (const ManifestComponent& c : manifest->components) listed.push_back(c.archive);
+  }
+  return listed;
+}
+
 }  // namespace
 
 bool isChannelArchiveOf(const std::string& name, const std::string& component) {
-  const std::string head = archiveFileName(component, "");
-  // head is "Velmoran-<component>--archive.p2.l2": the version goes between the dashes.
-  const std::size_t cut = std::string("Velmoran-").size() + component.size() + 1;
-  const std::string prefix = head.substr(0, cut), suffix = head.substr(cut);
-  if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
-      name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
-    return false;
-  }
-  const std::string version = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-  return isVersionNumber(version) && archiveFileName(component, version) == name;
+  const std::optional<std::string> version = fieldAtMark(name, archiveFileName(component, "\n"));
+  return version && isVersionNumber(*version) && archiveFileName(component, *version) == name;
 }
 
 StagedChannel stageChannel(const std::string& folder, const Release& release, Signer* signer,
@@ -111,16 +137,23 @@ void StagedChannel::commit() {
   if (!prune_) return;
   DirPtr dir = openDir(folder_.c_str());
   if (!dir) fail("cannot read the folder " + folder_ + ": " + std::strerror(errno));
-  std::vector<std::string> old;
+  std::vector<std::string> old, manifests;
+  const std::string ownManifest = written_.back();
   while (const dirent* e = readdir(dir.get())) {
     const std::string name = e->d_name;
+    if (name != ownManifest && fieldAtMark(name, manifestFileName("\n")) && isRegularFile(folder_ + "/" + name)) {
+      manifests.push_back(name);
+    }
     if (std::find(listed_.begin(), listed_.end(), name) != listed_.end()) continue;
     const bool ours = std::any_of(components_.begin(), components_.end(),
                                   [&name](const std::string& c) { return isChannelArchiveOf(name, c); });
     if (ours && isRegularFile(folder_ + "/" + name)) old.push_back(name);
   }
+  const std::optional<std::vector<std::string>> theirs = listedByOthers(folder_, manifests);
+  if (!theirs) return;
   std::sort(old.begin(), old.end());
   for (const std::string& name : old) {
+    if (std::find(theirs->begin(), theirs->end(), name) != theirs->end()) continue;
     if (std::remove((folder_ + "/" + name).c_str()) != 0) {
       fail("cannot remove " + folder_ + "/" + name + ": " + std::strerror(errno));
     }

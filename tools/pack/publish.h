@@ -34,8 +34,10 @@ struct Release {
 // commit() puts them in place: the archives first, then the JRE's version
 // file, the manifest last, so a server copied from the folder never offers
 // an archive it does not hold yet. With prune, commit() then removes the
-// older archives of the channel's components that the manifest does not
-// list; no other file in the folder is touched.
+// older archives of the channel's components that neither this manifest
+// nor another application's in the folder lists (several applications may
+// share a folder, and with it the updater's and a JRE's archives); no other
+// file in the folder is touched.
 class StagedChannel {
  public:
   void commit();
