@@ -24,22 +24,40 @@
 # launcher writes the description itself, the launcher file run as a user
 # runs it.
 # Goal: the updater's start in its own JVM at most 1.2 times the baseline.
+#
+# Part 2, the first start of an online file (app --online: the application is
+# not in the file but on the update channel that app --publish wrote, served
+# by tests/fixtures/http_server.py on 127.0.0.1) until main is reached, on a
+# clean machine: the updater and the JRE installed from the file, the
+# application fetched by the updater's wait for an update, the launcher copy
+# run again. Baseline: `curl` of the application's archive from the same
+# server, then the first start of the part's offline file (the same pieces,
+# the application in its tail, so extracted as the online one is). RUNS2
+# runs each (default 5).
 source "$(dirname "$0")/whole_run.sh"
 runs=${RUNS:-21}
 jre=$(bash "$src/scripts/jlink-jre.sh" "$build/jlink-jre")
+mkdir "$work/served"
+coproc SERVER { exec /usr/bin/python3 "$src/tests/fixtures/http_server.py" "$work/served"; }
+read -r port <&"${SERVER[0]}"
+trap 'kill "$SERVER_PID"; rm -rf "$work"' EXIT
+url="http://127.0.0.1:$port/served/"
 
-outside "$jre" <<'PY'
+outside "$jre" "$url" <<'PY'
 import os, shutil
 import bench_support as b
-work, harness, installs, (jre,) = b.outside()
+work, harness, installs, (jre, url) = b.outside()
 if not (os.path.exists(harness.HELLO_JAR) and os.path.exists(harness.UPDATER_JAR)):
     raise SystemExit("the updater and the demo application were not built (no JDK)")
 source = os.path.join(work, "input")
 os.makedirs(source)
 shutil.copy(harness.HELLO_JAR, source)
-harness.pack("app", "-o", os.path.join(work, "hello-setup"), "--name", "Hello", "--input", source,
-             "--main-class", harness.HELLO_CLASS, "--app-version", "1", "--jre", jre, "--compress", "0",
-             "--max-heap", "64", "--param", "dev.velmoran.hello.main_stamp=" + os.path.join(work, "stamp"))
+common = ["--name", "Hello", "--input", source, "--main-class", harness.HELLO_CLASS, "--app-version", "1",
+          "--jre", jre, "--compress", "0", "--max-heap", "64",
+          "--param", "dev.velmoran.hello.main_stamp=" + os.path.join(work, "stamp")]
+harness.pack("app", "-o", os.path.join(work, "hello-setup"), *common)
+harness.pack("app", "-o", os.path.join(work, "hello-online"), *common, "--online", "--update-url", url,
+             "--publish", os.path.join(work, "served"))
 PY
 
 inside "$runs" <<'PY'
@@ -147,4 +165,47 @@ for figures, kind in ((times, "wall"), (cpu, "processor (main's thread)")):
             print(b.line(label, figures[label], base))
 if not whole:
     print("(the launcher does not describe the application in the launch properties yet: no run of the launcher file)")
+PY
+
+inside "${RUNS2:-5}" "$url" <<'PY'
+import os, subprocess, sys, time
+import bench_support as b
+work, (runs, url) = b.inside()
+runs = int(runs)
+stamp = os.path.join(work, "stamp")
+master = os.path.join(b.shared_dir(), "Velmoran-Hello")
+fetched = os.path.join(work, "fetched.p2.l2")
+curl = ["curl", "--silent", "--fail", "--noproxy", "127.0.0.1", "-o", fetched,
+        url + "Velmoran-Hello-00000000001-archive.p2.l2"]
+contenders = [
+    ("curl + offline file's first start", [os.path.join(work, "hello-setup")]),
+    ("online file's first start", [os.path.join(work, "hello-online")]),
+]
+env = dict(os.environ, LC_ALL="C", no_proxy="127.0.0.1")
+
+def first_start(cmd, with_curl):
+    """Seconds from the start until the demo's main, from a clean master folder."""
+    b.fresh(master)
+    for path in (stamp, fetched):
+        if os.path.exists(path):
+            os.remove(path)
+    start = time.monotonic_ns()
+    if with_curl:
+        subprocess.run(curl, check=True)
+    proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env)
+    try:
+        with open(stamp) as f:
+            reached = int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        sys.exit(f"{cmd[0]} did not reach main (status {proc.returncode}):\n{proc.stdout.decode(errors='replace')}")
+    return (reached - start) / 1e9
+
+times = {label: [] for label, _ in contenders}
+for _ in range(runs):
+    for i, (label, cmd) in enumerate(contenders):
+        times[label].append(first_start(cmd, i == 0))
+print(f"first start until main, {runs} runs:")
+base = times[contenders[0][0]]
+print(b.line(contenders[0][0], base))
+print(b.line(contenders[1][0], times[contenders[1][0]], base))
 PY

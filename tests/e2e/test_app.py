@@ -89,12 +89,24 @@ class App(harness.SandboxTest):
                  "--update-url", server.url, "--sign", self.key)
         version = installs.read(os.path.join(server.folder, f"Velmoran-{JRE_NAME}-version.txt")).decode().strip()
         self.assertEqual(sorted(os.listdir(server.folder)),
-                         [f"Velmoran-{JRE_NAME}-{version}-archive.p2.l2", f"Velmoran-{JRE_NAME}-version.txt"])
-        proc = self.run_file(launcher, "online")
-        self.assertRecord(proc.stdout, f"[JREDownload] JRE Version is {version}")
-        self.assertRecord(proc.stdout, f"[JREDownload] Finalising setup of new JRE {version}")
-        self.assertIn(f"Velmoran-{JRE_NAME}-{version}-complete", self.installed())
-        self.assertHelloRan(proc, "online")
+                         ["Velmoran-Hello-00000000001-archive.p2.l2", "Velmoran-Hello-manifest.p2",
+                          f"Velmoran-{JRE_NAME}-{version}-archive.p2.l2", f"Velmoran-{JRE_NAME}-version.txt",
+                          "Velmoran-Velmoran-00000000001-archive.p2.l2"])
+        manifest = os.path.join(server.folder, "Velmoran-Hello-manifest.p2")
+        # The launcher takes the JRE the manifest lists, and reads the version file where there is none.
+        for route, record in (("manifest", f"[JREDownload] The manifest lists JRE version {version}"),
+                              ("version file", f"[JREDownload] JRE Version is {version}")):
+            with self.subTest(route):
+                if route == "version file":
+                    os.rename(manifest, manifest + ".hidden")
+                    self.sandbox = harness.Sandbox()
+                    self.addCleanup(self.sandbox.close)
+                    launcher = shutil.copy(launcher, self.sandbox.work)
+                proc = self.run_file(launcher, "online")
+                self.assertRecord(proc.stdout, record)
+                self.assertRecord(proc.stdout, f"[JREDownload] Finalising setup of new JRE {version}")
+                self.assertIn(f"Velmoran-{JRE_NAME}-{version}-complete", self.installed())
+                self.assertHelloRan(proc, "online")
 
     def test_same_inputs_give_the_same_bytes(self):
         jre = installs.fake_jre(os.path.join(self.dir, "fake-jre"))
@@ -154,6 +166,9 @@ class App(harness.SandboxTest):
             ("version too long", ready, {"version": "1" * 12}, USAGE, "--app-version must be"),
             ("heap", ready + ["--max-heap", "64", "--initial-heap", "128"], {}, USAGE, "--initial-heap"),
             ("unknown option", ready + ["--bogus"], {}, USAGE, "unknown argument '--bogus'"),
+            ("prune without a channel", ready + ["--prune"], {}, USAGE, "go with --publish"),
+            ("online without an update URL", ready + ["--online", "--publish", root], {}, USAGE,
+             "--online needs --update-url"),
         ]
         for name, args, options, status, message in cases:
             with self.subTest(name):

@@ -28,6 +28,7 @@
 #include "launcher_spec.h"
 #include "net/update_url.h"
 #include "progress.h"
+#include "publish.h"
 #include "signing.h"
 #include "tail_writer.h"
 
@@ -67,10 +68,10 @@ constexpr const char* kHelp =
     "                            when set), so every build is newer than the last\n"
     "\n"
     "The updater:\n"
-    "  By default the project's own minimal updater: it starts the newest\n"
-    "  installed version of the application on the newest installed JRE and checks\n"
-    "  nothing on the network; it never downloads an update. Its version is the\n"
-    "  application's.\n"
+    "  By default the project's own updater: it starts the newest installed\n"
+    "  version of the application on the newest installed JRE and meanwhile has\n"
+    "  the installed launcher check the update channel (--update-url) and install\n"
+    "  what it offers, used from the next start. Its version is the application's.\n"
     "  --updater-archive FILE    another updater: an archive made with 'archive\n"
     "                            --lzma' holding its jars and its VelmoranLaunch\n"
     "  --updater-version V       that updater's version (required with it); jdeps\n"
@@ -96,13 +97,37 @@ constexpr const char* kHelp =
     "  --jre-version V           its version (default: from its release file,\n"
     "                            17.0.15 as 00017000015)\n"
 
-    "  --publish DIR             also write what the update server serves for a JRE\n"
-    "                            download: Velmoran-JRENAME-version.txt and\n"
-    "                            Velmoran-JRENAME-V-archive.p2.l2 (signed with\n"
-    "                            --sign), ready to copy to the update URL. With\n"
-    "                            --jre none the JRE is made by jlink, or taken\n"
-    "                            from --publish-jre DIR\n"
-    "  --publish-jre DIR         with --jre none: the runtime image to publish\n"
+    "  --publish-jre DIR         with --jre none and --publish: the runtime image\n"
+    "                            to publish (default: one made by jlink)\n"
+    "\n"
+    "The update channel (copy DIR to the update URL):\n"
+    "  --publish DIR             add this release to DIR: the archives of the\n"
+    "                            updater, the application and the JRE\n"
+    "                            (Velmoran-NAME-V-archive.p2.l2, the bytes the file\n"
+    "                            carries), Velmoran-JRENAME-version.txt for a JRE\n"
+    "                            download, and Velmoran-APP-manifest.p2, which lists\n"
+    "                            the archives with their sizes and SHA-256 (signed\n"
+    "                            with --sign, like the archives). Installed\n"
+    "                            launchers with this --update-url check it on each\n"
+    "                            start and install what is newer. Archives of\n"
+    "                            older releases stay\n"
+    "  --prune                   with --publish: remove the archives of the\n"
+    "                            updater, the application and the JRE in DIR that\n"
+    "                            the new manifest does not list (nothing else;\n"
+    "                            what other applications' manifests in DIR list\n"
+    "                            stays)\n"
+    "  --required                with --publish: this release must be installed\n"
+    "                            before the application starts again (the next\n"
+    "                            start waits for it)\n"
+    "  --rollback                with --publish: installed launchers take this\n"
+    "                            release even where its versions are lower\n"
+    "  --online                  leave the application out of the file: its first\n"
+    "                            run downloads it from --update-url (required), so\n"
+    "                            publish it there with --publish\n"
+    "  A new release: the same command with the same DIR (a new version is the\n"
+    "  default), then copy DIR to the server again. Each start runs what is\n"
+    "  installed and fetches what is newer for the next start, so users run the\n"
+    "  release from their second start on.\n"
     "\n"
     "The rest, as 'launcher' takes them:\n"
     "  --splash PNG              the image shown while installing (default: a\n"
@@ -111,9 +136,9 @@ constexpr const char* kHelp =
     "                            'keygen' and embed its public key: runs verify\n"
     "                            the archives of the file and refuse altered ones,\n"
     "                            and refuse a downloaded JRE not signed with it\n"
-    "  --update-url URL          where a JRE is downloaded from (and an updater\n"
-    "                            would look for updates), or D to take the\n"
-    "                            update_url parameter (default: none)\n"
+    "  --update-url URL          the update channel: where updates and a JRE are\n"
+    "                            downloaded from, or D to take the update_url\n"
+    "                            parameter (default: none, no updates)\n"
     "  --install-type TYPE       perm_user (default), perm_all or temporary\n"
     "  --java-version N          the Java version a system JRE must have at least\n"
     "  --param NAME=VALUE        a parameter for the updater and the application\n"
@@ -154,6 +179,7 @@ struct Options {
   std::string javaVersion;
   std::vector<Param> params;
   uint32_t compress = LzmaSink::kDefaultPreset;
+  bool prune = false, required = false, rollback = false, online = false;
 };
 
 int64_t megabytes(const char* option, const std::string& text) {
@@ -223,6 +249,10 @@ Options parse(const std::vector<std::string>& argv) {
     else if (a.option("--jre-version")) o.jreVersion = version("--jre-version", a.value());
     else if (a.option("--publish")) o.publish = a.value();
     else if (a.option("--publish-jre")) o.publishJre = a.value();
+    else if (a.flag("--prune")) o.prune = true;
+    else if (a.flag("--required")) o.required = true;
+    else if (a.flag("--rollback")) o.rollback = true;
+    else if (a.flag("--online")) o.online = true;
     else if (a.option("--splash")) o.splash = a.value();
     else if (a.option("--sign")) o.signingKey = a.value();
     else if (a.option("--update-url")) o.updateUrl = a.value();
@@ -255,6 +285,12 @@ Options parse(const std::vector<std::string>& argv) {
   }
   if (o.publishJre && (o.jre != "none" || !o.publish)) usage("--publish-jre goes with --jre none and --publish");
   if (o.jre == "none" && o.jreVersion && !o.publish) usage("--jre-version needs a JRE (--jre none has none)");
+  if ((o.prune || o.required || o.rollback) && !o.publish) {
+    usage("--prune, --required and --rollback go with --publish");
+  }
+  if (o.online && o.updateUrl.rfind(kPlaceholderUpdateUrl, 0) == 0) {
+    usage("--online needs --update-url: the application is downloaded from there");
+  }
   if (o.appVersion.empty()) o.appVersion = versionFromBuildTime();
   return o;
 }
@@ -420,7 +456,8 @@ LauncherSpec launcherSpec(const Options& o, const Inputs& in, const TempFolder& 
   LauncherSpec spec;
   TailHeader& h = spec.header;
   h.appName = o.name;
-  h.appVersion = o.appVersion;
+  // An online file carries no application: its updater fetches it on the first run.
+  h.appVersion = o.online ? "" : o.appVersion;
   h.guVersion = o.updaterVersion.value_or(o.appVersion);
   h.minSplashMs = "0";
   h.signaturePublicKey = in.publicKey;
@@ -433,8 +470,8 @@ LauncherSpec launcherSpec(const Options& o, const Inputs& in, const TempFolder& 
   spec.params.insert(spec.params.end(), o.params.begin(), o.params.end());
   spec.files = {{TailEntryRole::Decompressor, in.lzma64},
                 {TailEntryRole::SplashImage, in.splash},
-                {TailEntryRole::UpdaterArchive, o.updaterArchive.value_or(work / "updater.p2.l2")},
-                {TailEntryRole::AppArchive, work / "app.p2.l2"}};
+                {TailEntryRole::UpdaterArchive, o.updaterArchive.value_or(work / "updater.p2.l2")}};
+  if (!o.online) spec.files[TailEntryRole::AppArchive] = work / "app.p2.l2";
   return spec;
 }
 
@@ -548,30 +585,20 @@ CheckCounts writeChecked(AtomicOutput& out, const Bytes& bytes) {
   return counts;
 }
 
-// What the update server serves for a JRE download: its version file and
-// its archive, written whole once the launcher file is.
-struct Published {
-  std::vector<std::unique_ptr<AtomicOutput>> files;
-  std::string names;
-  void commit() {
-    for (auto& f : files) f->commit();
-  }
-};
-
-Published publishJre(const Options& o, const Jre& jre, const std::string& archive) {
-  Published published;
-  if (!isFolder(*o.publish) && mkdir(o.publish->c_str(), 0755) != 0) {
-    fail("cannot make the folder " + *o.publish + ": " + std::strerror(errno));
-  }
-  const std::string versionName = versionFileName(o.jreName);
-  const std::string archiveName = archiveFileName(o.jreName, jre.version);
-  const std::string versionText = jre.version + "\n";
-  published.files.push_back(std::make_unique<AtomicOutput>(*o.publish + "/" + versionName));
-  published.files.back()->write(Bytes(versionText.begin(), versionText.end()));
-  published.files.push_back(std::make_unique<AtomicOutput>(*o.publish + "/" + archiveName));
-  published.files.back()->write(readWholeFile(archive));
-  published.names = versionName + " and " + archiveName;
-  return published;
+// The release on the update channel in --publish: the archives the file
+// carries (and the application's, which an online file does not), the JRE's,
+// and the manifest, signed like them.
+StagedChannel stageRelease(const Options& o, const LauncherSpec& spec, const Jre& jre, const std::string& appArchive,
+                           const std::string& jreArchive, Signer* signer, const TempFolder& work) {
+  Release release;
+  release.appName = o.name;
+  release.required = o.required;
+  release.rollback = o.rollback;
+  release.pieces = {{ManifestKind::Updater, kUpdaterComponent, spec.header.guVersion,
+                     spec.files.at(TailEntryRole::UpdaterArchive)},
+                    {ManifestKind::Application, o.name, o.appVersion, appArchive},
+                    {ManifestKind::Jre, o.jreName, jre.version, jreArchive}};
+  return stageChannel(*o.publish, release, signer, work.path(), o.prune);
 }
 
 uint64_t sizeOf(const std::string& path) {
@@ -602,6 +629,7 @@ struct Made {
   int warnings = 0;
   std::optional<Jre> jre;
   std::string publishedNames;
+  std::vector<std::string> pruned;
 };
 
 void printSummary(const Options& o, const Inputs& in, const LauncherSpec& spec, const Made& made) {
@@ -611,9 +639,10 @@ void printSummary(const Options& o, const Inputs& in, const LauncherSpec& spec, 
               made.warnings);
   std::printf("  application %s %s: main class %s, class path %s (%s)\n", o.name.c_str(), o.appVersion.c_str(),
               o.mainClass.c_str(), classPathText(in.classPath.entries).c_str(),
-              mib(sizeOf(fileOf(TailEntryRole::AppArchive))).c_str());
+              o.online ? ("not in the file: its first run downloads it from " + o.updateUrl).c_str()
+                       : mib(sizeOf(fileOf(TailEntryRole::AppArchive))).c_str());
   std::printf("  updater %s: %s (%s)\n", h.guVersion.c_str(),
-              o.updaterArchive ? o.updaterArchive->c_str() : "the minimal one, starting the newest installed version",
+              o.updaterArchive ? o.updaterArchive->c_str() : "the project's own, starting the newest installed version",
               mib(sizeOf(fileOf(TailEntryRole::UpdaterArchive))).c_str());
   if (!h.jreVersion.empty()) {
     std::printf("  JRE %s %s: %s (%s)\n", o.jreName.c_str(), h.jreVersion.c_str(), made.jre->how.c_str(),
@@ -625,6 +654,9 @@ void printSummary(const Options& o, const Inputs& in, const LauncherSpec& spec, 
   }
   std::printf("  %s\n", in.privateKey ? "every archive signed, the public key embedded" : "not signed");
   if (o.publish) std::printf("  published in %s: %s\n", o.publish->c_str(), made.publishedNames.c_str());
+  for (const std::string& name : made.pruned) {
+    std::printf("  removed %s/%s (--prune)\n", o.publish->c_str(), name.c_str());
+  }
   const std::string master = sharedDirectoryOf(installTypeOf(o.installType), "~") + "/" + masterFolderName(o.name);
   const std::string run = o.output.find('/') == std::string::npos ? "./" + o.output : o.output;
   std::printf("Run it: %s   (its first run installs into %s)\n", run.c_str(), master.c_str());
@@ -642,6 +674,9 @@ int runApp(const std::vector<std::string>& argv) {
   const TempFolder work("velmoran-app");
   LauncherSpec spec = launcherSpec(o, in, work);
   refuseFaults(specFaults(spec));
+  if (o.publish && o.updateUrl.rfind(kPlaceholderUpdateUrl, 0) == 0) {
+    std::fprintf(stderr, "note: --publish without --update-url: this file checks no update channel\n");
+  }
   if (o.jre == "none" && o.updateUrl.rfind(kPlaceholderUpdateUrl, 0) == 0) {
     std::fprintf(stderr, "note: --jre none without --update-url: only a system JRE with unpack200 (Java 13 or "
                          "older) can run this file\n");
@@ -653,7 +688,8 @@ int runApp(const std::vector<std::string>& argv) {
   const std::string jreArchive = work / "jre.p2.l2";
   if (made.jre) makeArchive("JRE", made.jre->image, jreArchive, o, {}, signing.next());
   if (!o.updaterArchive) makeUpdaterArchive(o, in, work, spec.files.at(TailEntryRole::UpdaterArchive), signing.next());
-  makeAppArchive(o, in, spec.files.at(TailEntryRole::AppArchive), signing.next());
+  const std::string appArchive = work / "app.p2.l2";
+  makeAppArchive(o, in, appArchive, signing.next());
   if (made.jre && o.jre != "none") {
     spec.header.jreVersion = made.jre->version;
     spec.files[TailEntryRole::JreArchive] = jreArchive;
@@ -663,10 +699,14 @@ int runApp(const std::vector<std::string>& argv) {
   AtomicOutput out(o.output, 0755);
   made.fileSize = file.bytes.size();
   made.warnings = writeChecked(out, file.bytes).warnings;
-  Published published = o.publish ? publishJre(o, *made.jre, jreArchive) : Published{};
-  made.publishedNames = published.names;
+  std::optional<StagedChannel> channel;
+  if (o.publish) channel = stageRelease(o, spec, *made.jre, appArchive, jreArchive, signing.next(), work);
   out.commit();
-  published.commit();
+  if (channel) {
+    channel->commit();
+    made.publishedNames = channel->names();
+    made.pruned = channel->pruned();
+  }
   printSummary(o, in, spec, made);
   return 0;
 }
