@@ -15,7 +15,7 @@ set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$src/build}")
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${KEEP_WORK:-}" ] || rm -rf "$work"' EXIT
 jlink_options="--strip-debug --no-header-files --no-man-pages"
 
 mkdir "$work/input"

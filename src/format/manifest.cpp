@@ -1,7 +1,6 @@
 #include "format/manifest.h"
 
 #include <algorithm>
-#include <sstream>
 
 #include "format/names.h"
 #include "format/version_file.h"
@@ -14,11 +13,29 @@ constexpr std::size_t kVersionDigits = 11;
 // An archive larger than this is no release of a desktop application.
 constexpr uint64_t kMaxArchiveBytes = uint64_t{1} << 40;
 
-std::vector<std::string> fieldsOf(const std::string& line) {
+// The line's fields, split at white space. (No string streams here: they
+// bring the locale machinery, a third of the launcher program.)
+std::vector<std::string> fieldsOf(std::string_view line) {
+  constexpr std::string_view kSpace = " \t\n\v\f\r";
   std::vector<std::string> fields;
-  std::istringstream in(line);
-  for (std::string field; in >> field;) fields.push_back(field);
+  std::size_t start = line.find_first_not_of(kSpace);
+  while (start != std::string_view::npos) {
+    const std::size_t end = std::min(line.find_first_of(kSpace, start), line.size());
+    fields.emplace_back(line.substr(start, end - start));
+    start = line.find_first_not_of(kSpace, end);
+  }
   return fields;
+}
+
+// The text's lines, each without its "\n"; a last line without one counts.
+std::vector<std::string_view> linesOf(std::string_view text) {
+  std::vector<std::string_view> lines;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t end = std::min(text.find('\n', pos), text.size());
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return lines;
 }
 
 std::optional<ManifestKind> kindOf(const std::string& name) {
@@ -95,16 +112,15 @@ std::optional<Manifest> parseManifest(std::string_view text, std::string& fault)
     fault = "it is larger than " + std::to_string(kMaxManifestBytes) + " bytes";
     return std::nullopt;
   }
-  std::istringstream in{std::string(text)};
-  std::string line;
-  if (!std::getline(in, line) || line != kFirstLine) {
+  const std::vector<std::string_view> lines = linesOf(text);
+  if (lines.empty() || lines.front() != kFirstLine) {
     fault = std::string("it does not start with \"") + kFirstLine + "\"";
     return std::nullopt;
   }
   Manifest m;
-  while (std::getline(in, line)) {
-    if (line.find('\0') != std::string::npos) fault = "it holds a NUL byte";
-    if (fault.empty()) fault = readLine(fieldsOf(line), m);
+  for (auto line = lines.begin() + 1; line != lines.end(); ++line) {
+    if (line->find('\0') != std::string_view::npos) fault = "it holds a NUL byte";
+    if (fault.empty()) fault = readLine(fieldsOf(*line), m);
     if (!fault.empty()) return std::nullopt;
   }
   if (m.application.empty()) {

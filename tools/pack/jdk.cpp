@@ -1,9 +1,11 @@
 #include "jdk.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "cli.h"
 #include "progress.h"
@@ -228,12 +231,49 @@ std::string moduleDeps(const Jdk& jdk, const std::vector<std::string>& jars) {
   return text;
 }
 
+namespace {
+
+std::vector<std::string>* elfFilesFound = nullptr;
+
+int noteElfFile(const char* path, const struct stat* st, int type, struct FTW*) {
+  if (type != FTW_F || !S_ISREG(st->st_mode)) return 0;
+  char magic[4] = {};
+  const UniqueFd fd(open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (fd && read(fd.get(), magic, sizeof magic) == sizeof magic && std::memcmp(magic, "\x7f" "ELF", 4) == 0) {
+    elfFilesFound->push_back(path);
+  }
+  return 0;
+}
+
+// The JDK's libraries keep their symbol tables (4 MB of libjvm.so alone),
+// which only a debugger reads; the dynamic symbols the JVM and JNI look up
+// stay. Without binutils' strip the image keeps them, with a note.
+void stripNativeSymbols(const std::string& image) {
+  const std::optional<std::string> strip = onPath("strip");
+  if (!strip) {
+    std::fprintf(stderr, "note: no strip on the PATH (binutils): the runtime image keeps its symbol tables\n");
+    return;
+  }
+  std::vector<std::string> files;
+  elfFilesFound = &files;
+  const int walked = nftw(image.c_str(), noteElfFile, 16, FTW_PHYS);
+  elfFilesFound = nullptr;
+  if (walked != 0) fail("cannot read the runtime image " + image + ": " + std::strerror(errno));
+  std::vector<std::string> argv = {*strip, "--strip-unneeded"};
+  argv.insert(argv.end(), files.begin(), files.end());
+  const ToolResult r = runTool(argv);
+  if (r.status != 0) fail("strip failed on the runtime image (" + whatItSaid(r) + ")");
+}
+
+}  // namespace
+
 void jlinkImage(const Jdk& jdk, const std::string& modules, const std::string& output) {
   Progress progress("jlink: making the runtime image (" + modules + ")");
   const ToolResult r = runTool({jdk.tool("jlink"), "--add-modules", modules, "--strip-debug", "--no-header-files",
                                 "--no-man-pages", "--output", output},
                                &progress);
   if (r.status != 0) fail("jlink failed (" + whatItSaid(r) + ")");
+  stripNativeSymbols(output);
 }
 
 }  // namespace velmoran::pack

@@ -44,7 +44,8 @@ ToolResult runTool(const std::vector<std::string>& argv, Progress* progress = nu
 std::string moduleDeps(const Jdk& jdk, const std::vector<std::string>& jars);
 
 // A runtime image of the modules in output (which must not exist yet),
-// without debug information, header files or manual pages.
+// without debug information, header files, manual pages or the native
+// libraries' symbol tables.
 void jlinkImage(const Jdk& jdk, const std::string& modules, const std::string& output);
 
 // Whether text is a module list jlink takes: names of letters, digits, "_"
