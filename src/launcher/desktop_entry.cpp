@@ -18,7 +18,6 @@
 namespace velmoran {
 namespace {
 
-constexpr const char* kIconName = "VelmoranIcon.png";
 constexpr const char* kDefaultCategories = "Utility;";
 // An icon larger than this is no icon: the entry is not written.
 constexpr std::size_t kMaxIconBytes = 4 << 20;
@@ -107,7 +106,7 @@ void installDesktopEntry(const RunSettings& run, const std::string& updaterFolde
   if (run.params.desktopEntry == "false") return;
   const std::optional<DesktopEntryFiles> files = desktopEntryFiles(run);
   if (!files) return;
-  std::string icon = setPath(updaterFolder, kIconName);
+  std::string icon = setPath(updaterFolder, kMenuIconName);
   if (!doesFileExist(icon)) icon = setPath(updaterFolder, kSplashImageName);
   makeParents(files->icon);
   makeParents(files->entry);
