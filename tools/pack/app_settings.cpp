@@ -97,7 +97,13 @@ void checkWritableOutput(const std::string& path, const std::string& option) {
       return;
     }
   }
-  const std::string folder = folderOf(path);
+  // A link is replaced where it leads, as the output is written.
+  std::string target = path;
+  if (char* resolved = realpath(path.c_str(), nullptr)) {
+    target = resolved;
+    std::free(resolved);
+  }
+  const std::string folder = folderOf(target);
   if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     fail("cannot write " + option + " " + path + ": " + folder + " is not a folder");
   }
