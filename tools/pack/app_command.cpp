@@ -230,6 +230,20 @@ std::string versionFromBuildTime() {
   return text;
 }
 
+// The options of what the application gets on its users' machines (JVM
+// options, the menu entry) and of the build's cache; true when the next
+// argument was one of them.
+bool takeShippingOption(Args& a, Options& o) {
+  if (a.option("--jvm-option")) o.jvmOptions.push_back(jvmOptionOf(a.value()));
+  else if (a.option("--java-property")) o.jvmOptions.push_back(javaPropertyOption(a.value()));
+  else if (a.option("--icon")) o.icon = a.value();
+  else if (a.option("--categories")) o.categories = desktopCategoriesOf(a.value());
+  else if (a.flag("--no-desktop-entry")) o.desktopEntry = false;
+  else if (a.flag("--no-cache")) o.cache = false;
+  else return false;
+  return true;
+}
+
 Options parse(const std::vector<std::string>& argv) {
   Options o;
   Args a(argv);
@@ -257,12 +271,7 @@ Options parse(const std::vector<std::string>& argv) {
     else if (a.option("--install-type")) o.installType = a.value();
     else if (a.option("--java-version")) o.javaVersion = a.value();
     else if (a.option("--param")) o.params.push_back(splitParam(a.value()));
-    else if (a.option("--jvm-option")) o.jvmOptions.push_back(jvmOptionOf(a.value()));
-    else if (a.option("--java-property")) o.jvmOptions.push_back(javaPropertyOption(a.value()));
-    else if (a.option("--icon")) o.icon = a.value();
-    else if (a.option("--categories")) o.categories = desktopCategoriesOf(a.value());
-    else if (a.flag("--no-desktop-entry")) o.desktopEntry = false;
-    else if (a.flag("--no-cache")) o.cache = false;
+    else if (takeShippingOption(a, o)) continue;
     else if (a.option("--stub")) o.stub = a.value();
     else if (a.option("--lzma64")) o.lzma64 = a.value();
     else if (a.option("--compress")) {
