@@ -177,6 +177,8 @@ class App(harness.SandboxTest):
         installs.write(os.path.join(own_launch, "VelmoranLaunch"), "mine")
         bad_key = os.path.join(root, "bad.key")
         installs.write(bad_key, "not a key")
+        big_icon = os.path.join(root, "big.png")
+        installs.write(big_icon, b"\x89PNG\r\n\x1a\n" + bytes(4 << 20))
         ready = ["--jre", jre]
         # name, arguments, keyword arguments of app(), status, what the line says
         cases = [
@@ -198,6 +200,7 @@ class App(harness.SandboxTest):
             ("property", ready + ["--java-property", "=1"], {}, USAGE, "--java-property needs NAME=VALUE"),
             ("categories", ready + ["--categories", "A B"], {}, USAGE, "--categories takes names"),
             ("icon", ready + ["--icon", bad_key], {}, FAILURE, "is not a PNG image"),
+            ("icon too large", ready + ["--icon", big_icon], {}, FAILURE, "larger than the 4 MiB"),
             ("publish into a file", ready + ["--publish", bad_key], {}, FAILURE, "it is not a folder"),
         ]
         for name, args, options, status, message in cases:

@@ -444,13 +444,23 @@ std::string pngFile(const std::optional<std::string>& given) {
   return splash;
 }
 
+uint64_t sizeOf(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
 Inputs readInputs(const Options& o) {
   checkFolders(o);
   Inputs in;
   readSigningKey(o, in);
   in.classPath = resolveClassPath(o);
   in.splash = pngFile(o.splash);
-  if (o.icon) in.icon = pngFile(o.icon);
+  if (o.icon) {
+    in.icon = pngFile(o.icon);
+    if (sizeOf(*in.icon) > kMaxMenuIconBytes) {
+      fail(*o.icon + " is larger than the 4 MiB the launcher takes for an icon; give a smaller one");
+    }
+  }
   in.stub = o.stub ? *o.stub : bundledProgram("velmoran-launcher", "--stub");
   in.lzma64 = o.lzma64 ? *o.lzma64 : bundledProgram(kDecompressorName, "--lzma64");
   if (isFile(o.input + "/" + kLaunchFileName)) {
@@ -691,11 +701,6 @@ Published publishJre(const Options& o, const Jre& jre, const std::string& archiv
   published.files.back()->write(readWholeFile(archive));
   published.names = versionName + " and " + archiveName;
   return published;
-}
-
-uint64_t sizeOf(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
 std::string mib(uint64_t bytes) {
