@@ -3,6 +3,7 @@
 // each, for the launcher, the builder, check and inspect.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,14 @@ inline constexpr const char* kUpdaterComponent = "Velmoran";
 inline constexpr const char* kDecompressorName = "lzma64";
 inline constexpr const char* kSplashImageName = "nativesplash.png";
 inline constexpr const char* kCaStoreName = "cacerts";
+// In the updater's version folder: the menu entry's icon, when the updater
+// archive carries one (velmoran-pack app --icon); else the splash serves.
+inline constexpr const char* kMenuIconName = "VelmoranIcon.png";
+// An icon larger than this is no icon: the entry is not written.
+inline constexpr std::size_t kMaxMenuIconBytes = 4 << 20;
+// Params of the menu entry: "false" writes none; its Categories value.
+inline constexpr const char* kDesktopEntryParam = "desktop_entry";
+inline constexpr const char* kDesktopCategoriesParam = "desktop_categories";
 
 // In the master folder: the installed copy of the launcher, without payload,
 // that desktop entries and the updater start.

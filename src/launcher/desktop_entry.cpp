@@ -18,10 +18,7 @@
 namespace velmoran {
 namespace {
 
-constexpr const char* kIconName = "VelmoranIcon.png";
 constexpr const char* kDefaultCategories = "Utility;";
-// An icon larger than this is no icon: the entry is not written.
-constexpr std::size_t kMaxIconBytes = 4 << 20;
 
 // A desktop file ID of letters, digits, "_" and ".": anything else in the
 // application's name becomes "_".
@@ -107,18 +104,18 @@ void installDesktopEntry(const RunSettings& run, const std::string& updaterFolde
   if (run.params.desktopEntry == "false") return;
   const std::optional<DesktopEntryFiles> files = desktopEntryFiles(run);
   if (!files) return;
-  std::string icon = setPath(updaterFolder, kIconName);
+  std::string icon = setPath(updaterFolder, kMenuIconName);
   if (!doesFileExist(icon)) icon = setPath(updaterFolder, kSplashImageName);
   makeParents(files->icon);
   makeParents(files->entry);
   std::string iconBytes;
   if (FilePtr in = openForReading(icon)) {
     char chunk[65536];
-    for (std::size_t n; iconBytes.size() <= kMaxIconBytes && (n = std::fread(chunk, 1, sizeof chunk, in.get())) > 0;) {
+    for (std::size_t n; iconBytes.size() <= kMaxMenuIconBytes && (n = std::fread(chunk, 1, sizeof chunk, in.get())) > 0;) {
       iconBytes.append(chunk, n);
     }
   }
-  if (iconBytes.size() > kMaxIconBytes) iconBytes.clear();
+  if (iconBytes.size() > kMaxMenuIconBytes) iconBytes.clear();
   const std::string categories = run.params.desktopCategories.empty() ? kDefaultCategories : run.params.desktopCategories;
   const std::string text = desktopEntryText(run.header.appName, setPath(run.masterFolder, kLauncherCopyName),
                                             files->icon, categories);

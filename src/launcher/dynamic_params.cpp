@@ -61,9 +61,9 @@ Status applyParam(DynamicParams& params, const std::string& name, const std::str
     logMessage("[DynProps] Base64 decoding image...\n");
     params.splashImage = base64_decode(value);
     logMessage("[DynProps] Decode complete\n");
-  } else if (name == "desktop_entry") {
+  } else if (name == kDesktopEntryParam) {
     params.desktopEntry = value;
-  } else if (name == "desktop_categories") {
+  } else if (name == kDesktopCategoriesParam) {
     params.desktopCategories = value;
   } else if (name == "jre_name") {
     // The name becomes part of version folder names and download URLs: one

@@ -7,6 +7,7 @@ directory (from the password database) and over /opt, so the real ones are
 never touched.
 """
 
+import atexit
 import os
 import pwd
 import shutil
@@ -29,6 +30,11 @@ UPDATER_COMPAT_CLASS = "dev.velmoran.updater.JreCompatibility"
 HELLO_CLASS = "dev.velmoran.hello.Hello"
 
 PLACEHOLDER_UPDATE_URL = "http://127.0.0.255/"
+
+# velmoran-pack app keeps JRE images and archives in the user's cache: the
+# scenarios get one of their own, shared by the builds of one script.
+os.environ["XDG_CACHE_HOME"] = tempfile.mkdtemp(prefix="velmoran-e2e-cache-")
+atexit.register(shutil.rmtree, os.environ["XDG_CACHE_HOME"], True)
 
 
 def jlink_jre():

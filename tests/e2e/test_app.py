@@ -46,7 +46,7 @@ class App(harness.SandboxTest):
         return proc
 
     def run_file(self, launcher, *args):
-        proc = self.sandbox.run(launcher, *args, env={"no_proxy": "127.0.0.1"})
+        proc = self.sandbox.run(launcher, *args, env={"no_proxy": "127.0.0.1", "XDG_DATA_HOME": ""})
         self.assertEqual(proc.returncode, 0, proc.stdout + proc.stderr)
         return proc
 
@@ -56,12 +56,20 @@ class App(harness.SandboxTest):
     def installed(self):
         return sorted(f for f in os.listdir(self.master()) if f.endswith("-complete"))
 
-    def assertHelloRan(self, proc, argument):
-        self.assertEqual(proc.stdout.splitlines()[-2:], ["Hello from Hello 1.0", f"Hello argument 0: {argument}"])
+    def assertHelloRan(self, proc, argument, properties=()):
+        lines = proc.stdout.splitlines()
+        start = lines.index("Hello from Hello 1.0") if "Hello from Hello 1.0" in lines else -1
+        self.assertEqual(lines[start:], ["Hello from Hello 1.0", f"Hello argument 0: {argument}",
+                                         *(f"Hello property {name}: {value}" for name, value in properties)])
 
     def test_default_jlink_runtime_signed_installs_then_just_runs(self):
         launcher = os.path.join(self.sandbox.work, "hello-setup")
-        made = self.app(launcher, "--sign", self.key)
+        icon = installs.Builder(self.dir).splash("icon.png", rgb=(10, 200, 30))
+        # A system property set as a JVM option and one set by a parameter, which the demo shows.
+        shown = [("notes.mode", "prod"), ("color", "blue")]
+        made = self.app(launcher, "--sign", self.key, "--jvm-option", "-Dnotes.mode=prod", "--param", "color=blue",
+                        "--java-property", "dev.velmoran.hello.show=notes.mode,color",
+                        "--icon", icon, "--categories", "Development,Utility")
         # Progress is for terminals only.
         self.assertEqual(made.stderr, "")
         first = self.run_file(launcher, "first")
@@ -78,8 +86,17 @@ class App(harness.SandboxTest):
 
         second = self.run_file(launcher, "second")
         self.assertRecord(second.stdout, "[Extractor] Running without extraction now")
-        self.assertHelloRan(first, "first")
-        self.assertHelloRan(second, "second")
+        self.assertHelloRan(first, "first", shown)
+        self.assertHelloRan(second, "second", shown)
+        # The updater runs with the application's JVM options, so it needs no second JVM.
+        logs = "".join(installs.read(p).decode() for p in glob.glob(self.master("logs", "Updater-*.log")))
+        self.assertIn("[Updater] Starting Velmoran-Hello-00000000001-complete in this JVM", logs)
+        self.assertNotIn("second JVM", logs)
+
+        data = os.path.join(self.sandbox.home, ".local", "share")
+        self.assertEqual(installs.read(os.path.join(data, "icons", "velmoran-Hello.png")), installs.read(icon))
+        entry = installs.read(os.path.join(data, "applications", "velmoran-Hello.desktop")).decode()
+        self.assertIn("\nCategories=Development;Utility;\n", entry)
 
     def test_jre_downloaded_from_what_publish_wrote(self):
         server = installs.UpdateServer(os.path.join(self.sandbox.root, "server"))
@@ -133,6 +150,28 @@ class App(harness.SandboxTest):
         self.app(out, "--jre", jre, version=None, env={"SOURCE_DATE_EPOCH": "1700000000"})
         self.assertEqual(self.header_version(out), "01700000000")
 
+    def test_a_read_only_output_folder_fails_before_any_work(self):
+        root = tempfile.mkdtemp(prefix="velmoran-app-ro-", dir=self.dir)
+        out, tmp = os.path.join(root, "out"), os.path.join(root, "tmp")
+        os.makedirs(out)
+        os.makedirs(tmp)
+        # A read-only file system, which even root cannot write; jlink would run first were it not checked.
+        mount = f'mount --bind "{out}" "{out}" && mount -o remount,bind,ro "{out}" && exec "$@"'
+        for option in (["-o", os.path.join(out, "hello-setup")], ["--publish", out]):
+            with self.subTest(option[0]):
+                args = ["app", "--name", "Hello", "--input", self.input, "--main-class", harness.HELLO_CLASS,
+                        "-o", os.path.join(root, "hello-setup"), *option]
+                proc = subprocess.run(["unshare", "--mount", "sh", "-c", mount, "sh", harness.PACK, *args],
+                                      capture_output=True, text=True, env={**os.environ, "TMPDIR": tmp})
+                self.assertEqual(proc.returncode, FAILURE, proc.stderr)
+                self.assertEqual(proc.stderr.splitlines(), [
+                    f"velmoran-pack app: cannot write {'into ' if option[0] == '--publish' else ''}{option[0]} "
+                    f"{option[1]}: {'it' if option[0] == '--publish' else out} takes no new files "
+                    "(Read-only file system)"])
+                self.assertEqual(os.listdir(tmp), [])
+                self.assertEqual(os.listdir(out), [])
+                self.assertFalse(os.path.exists(os.path.join(root, "hello-setup")))
+
     def header_version(self, launcher):
         listing = pack("inspect", launcher).stdout
         return next(line.split()[-1] for line in listing.splitlines() if line.strip().startswith("App Version:"))
@@ -150,6 +189,8 @@ class App(harness.SandboxTest):
         installs.write(os.path.join(own_launch, "VelmoranLaunch"), "mine")
         bad_key = os.path.join(root, "bad.key")
         installs.write(bad_key, "not a key")
+        big_icon = os.path.join(root, "big.png")
+        installs.write(big_icon, b"\x89PNG\r\n\x1a\n" + bytes(4 << 20))
         ready = ["--jre", jre]
         # name, arguments, keyword arguments of app(), status, what the line says
         cases = [
@@ -169,6 +210,13 @@ class App(harness.SandboxTest):
             ("prune without a channel", ready + ["--prune"], {}, USAGE, "go with --publish"),
             ("online without an update URL", ready + ["--online", "--publish", root], {}, USAGE,
              "--online needs --update-url"),
+            ("JVM option", ready + ["--jvm-option", "Dx=1"], {}, USAGE, "is not a JVM option"),
+            ("class path as a JVM option", ready + ["--jvm-option", "-cp"], {}, USAGE, "is app's to set"),
+            ("property", ready + ["--java-property", "=1"], {}, USAGE, "--java-property needs NAME=VALUE"),
+            ("categories", ready + ["--categories", "A B"], {}, USAGE, "--categories takes names"),
+            ("icon", ready + ["--icon", bad_key], {}, FAILURE, "is not a PNG image"),
+            ("icon too large", ready + ["--icon", big_icon], {}, FAILURE, "larger than the 4 MiB"),
+            ("publish into a file", ready + ["--publish", bad_key], {}, FAILURE, "it is not a folder"),
         ]
         for name, args, options, status, message in cases:
             with self.subTest(name):

@@ -2,6 +2,7 @@
 // launcher file. It runs the steps of archive, launchfile, launcher and
 // check in one process, with a runtime image made by jlink.
 #include <dirent.h>
+#include <lzma.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +15,10 @@
 #include <memory>
 #include <optional>
 
+#include "app_settings.h"
+#include "archive/lzma.h"
 #include "archive_writer.h"
+#include "build_cache.h"
 #include "bundled.h"
 #include "check.h"
 #include "cli.h"
@@ -61,6 +65,12 @@ constexpr const char* kHelp =
     "  --initial-heap MB         the initial heap, -Xms (default: java's)\n"
     "  --arg ARG                 a program argument placed before the user's\n"
     "                            (repeatable, in order)\n"
+    "  --jvm-option OPT          a JVM option, such as -Dmy.flag=on, -Xss2m or\n"
+    "                            --add-opens=java.base/java.lang=ALL-UNNAMED\n"
+    "                            (repeatable, in order)\n"
+    "  --java-property NAME=VALUE\n"
+    "                            the system property NAME, as -DNAME=VALUE\n"
+    "                            (repeatable, in order with --jvm-option)\n"
     "  --app-version V           its version: 11 digits, compared as numbers, e.g.\n"
     "                            00000000042; a run installs it when no higher one\n"
     "                            is installed. Default: the build time in seconds\n"
@@ -72,6 +82,8 @@ constexpr const char* kHelp =
     "  version of the application on the newest installed JRE and meanwhile has\n"
     "  the installed launcher check the update channel (--update-url) and install\n"
     "  what it offers, used from the next start. Its version is the application's.\n"
+    "  It runs with the application's heap sizes and JVM options, so it starts the\n"
+    "  application in its own JVM, without a second one.\n"
     "  --updater-archive FILE    another updater: an archive made with 'archive\n"
     "                            --lzma' holding its jars and its VelmoranLaunch\n"
     "  --updater-version V       that updater's version (required with it); jdeps\n"
@@ -141,8 +153,15 @@ constexpr const char* kHelp =
     "                            parameter (default: none, no updates)\n"
     "  --install-type TYPE       perm_user (default), perm_all or temporary\n"
     "  --java-version N          the Java version a system JRE must have at least\n"
-    "  --param NAME=VALUE        a parameter for the updater and the application\n"
+    "  --param NAME=VALUE        a parameter for the updater and the application,\n"
+    "                            which reads it as the system property NAME\n"
     "                            (repeatable, in order)\n"
+    "\n"
+    "The menu entry (the first install writes it, uninstalling removes it):\n"
+    "  --icon PNG                its icon (default: the splash image)\n"
+    "  --categories LIST         its categories, such as Development;Utility\n"
+    "                            (default: Utility)\n"
+    "  --no-desktop-entry        write no menu entry\n"
     "\n"
     "Output:\n"
     "  -o, --output FILE         the launcher file to write (executable)\n"
@@ -153,6 +172,13 @@ constexpr const char* kHelp =
     "  --compress N              LZMA effort for the archives, 0 (fastest) to 9\n"
     "                            (default 6); the dictionary, and so the memory a\n"
     "                            run needs, stays 8 MiB\n"
+    "  --no-cache                make the JRE and its archive afresh, without the\n"
+    "                            cache in $XDG_CACHE_HOME/velmoran (~/.cache/velmoran)\n"
+    "\n"
+    "The three archives are compressed at once, each on a core of its own. The\n"
+    "image jlink makes and the JRE's archive are kept in the cache, keyed by\n"
+    "what goes into them: the next build with the same JDK and modules (or the\n"
+    "same --jre files), --compress and --sign key takes them from there.\n"
     "\n"
     "Progress of the long steps (jlink, compression) shows on a terminal only.\n"
     "A failed run leaves no output. Exit status: 0 when the file is written and\n"
@@ -161,7 +187,6 @@ constexpr const char* kHelp =
 constexpr const char* kUpdaterJar = "velmoran-updater.jar";
 constexpr const char* kUpdaterClass = "dev.velmoran.updater.Updater";
 constexpr const char* kUpdaterCompatibilityClass = "dev.velmoran.updater.JreCompatibility";
-constexpr int64_t kUpdaterMaxHeap = 64;
 constexpr const char* kDefaultJreName = "Linux64JRE";
 constexpr std::size_t kVersionDigits = 11;
 
@@ -178,6 +203,10 @@ struct Options {
   std::string installType = "perm_user";
   std::string javaVersion;
   std::vector<Param> params;
+  std::vector<std::string> jvmOptions;  // --jvm-option and --java-property, in order
+  std::optional<std::string> icon, categories;
+  bool desktopEntry = true;
+  bool cache = true;
   uint32_t compress = LzmaSink::kDefaultPreset;
   bool prune = false, required = false, rollback = false, online = false;
 };
@@ -228,6 +257,20 @@ std::string versionFromBuildTime() {
   return text;
 }
 
+// The options of what the application gets on its users' machines (JVM
+// options, the menu entry) and of the build's cache; true when the next
+// argument was one of them.
+bool takeShippingOption(Args& a, Options& o) {
+  if (a.option("--jvm-option")) o.jvmOptions.push_back(jvmOptionOf(a.value()));
+  else if (a.option("--java-property")) o.jvmOptions.push_back(javaPropertyOption(a.value()));
+  else if (a.option("--icon")) o.icon = a.value();
+  else if (a.option("--categories")) o.categories = desktopCategoriesOf(a.value());
+  else if (a.flag("--no-desktop-entry")) o.desktopEntry = false;
+  else if (a.flag("--no-cache")) o.cache = false;
+  else return false;
+  return true;
+}
+
 Options parse(const std::vector<std::string>& argv) {
   Options o;
   Args a(argv);
@@ -259,6 +302,7 @@ Options parse(const std::vector<std::string>& argv) {
     else if (a.option("--install-type")) o.installType = a.value();
     else if (a.option("--java-version")) o.javaVersion = a.value();
     else if (a.option("--param")) o.params.push_back(splitParam(a.value()));
+    else if (takeShippingOption(a, o)) continue;
     else if (a.option("--stub")) o.stub = a.value();
     else if (a.option("--lzma64")) o.lzma64 = a.value();
     else if (a.option("--compress")) {
@@ -284,6 +328,12 @@ Options parse(const std::vector<std::string>& argv) {
     usage("--add-modules is for a runtime image made by jlink");
   }
   if (o.publishJre && (o.jre != "none" || !o.publish)) usage("--publish-jre goes with --jre none and --publish");
+  if (o.icon && o.updaterArchive) {
+    usage(std::string("--icon goes into the project's updater; with --updater-archive put ") + kMenuIconName +
+          " at the top of that archive");
+  }
+  if (!o.desktopEntry && (o.icon || o.categories)) usage("--icon and --categories are for the menu entry, which "
+                                                         "--no-desktop-entry leaves out");
   if (o.jre == "none" && o.jreVersion && !o.publish) usage("--jre-version needs a JRE (--jre none has none)");
   if ((o.prune || o.required || o.rollback) && !o.publish) {
     usage("--prune, --required and --rollback go with --publish");
@@ -374,13 +424,14 @@ struct Jre {
   std::string image;    // its folder
   std::string version;  // 11 digits
   std::string how;      // for the summary
+  std::optional<std::string> treeDigest;  // once known
 };
 
 Jre readyJre(const std::string& folder, const std::optional<std::string>& givenVersion, const std::string& how) {
   if (access((folder + "/bin/java").c_str(), X_OK) != 0) {
     fail(folder + " is not a runtime image: it has no bin/java (make one with jlink)");
   }
-  Jre jre{folder, givenVersion.value_or(""), how};
+  Jre jre{folder, givenVersion.value_or(""), how, std::nullopt};
   if (jre.version.empty()) {
     const std::optional<JavaVersion> v = releaseVersion(folder);
     const std::optional<std::string> number = v ? versionNumber(*v) : std::nullopt;
@@ -398,14 +449,16 @@ struct Inputs {
   ClassPath classPath;
   std::string splash, stub, lzma64;
   std::string updaterJar;       // the project's updater, unless another is given
+  std::optional<std::string> icon;  // the menu entry's, in the updater's folder
   std::optional<Jre> readyJre;  // --jre DIR, or --publish-jre DIR
 };
 
+// Every output is proven writable before the long steps, so a read-only
+// place fails at once rather than after jlink and the compression.
 void checkFolders(const Options& o) {
   if (!isFolder(o.input)) fail(o.input + " is not a folder");
-  const std::size_t slash = o.output.rfind('/');
-  const std::string outputFolder = slash == std::string::npos ? "." : slash == 0 ? "/" : o.output.substr(0, slash);
-  if (!isFolder(outputFolder)) fail("cannot write " + o.output + ": " + outputFolder + " is not a folder");
+  checkWritableOutput(o.output, "-o");
+  if (o.publish) checkWritableFolder(*o.publish, "--publish");
 }
 
 void readSigningKey(const Options& o, Inputs& in) {
@@ -428,12 +481,23 @@ std::string pngFile(const std::optional<std::string>& given) {
   return splash;
 }
 
+uint64_t sizeOf(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
 Inputs readInputs(const Options& o) {
   checkFolders(o);
   Inputs in;
   readSigningKey(o, in);
   in.classPath = resolveClassPath(o);
   in.splash = pngFile(o.splash);
+  if (o.icon) {
+    in.icon = pngFile(o.icon);
+    if (sizeOf(*in.icon) > kMaxMenuIconBytes) {
+      fail(*o.icon + " is larger than the 4 MiB the launcher takes for an icon; give a smaller one");
+    }
+  }
   in.stub = o.stub ? *o.stub : bundledProgram("velmoran-launcher", "--stub");
   in.lzma64 = o.lzma64 ? *o.lzma64 : bundledProgram(kDecompressorName, "--lzma64");
   if (isFile(o.input + "/" + kLaunchFileName)) {
@@ -467,6 +531,9 @@ LauncherSpec launcherSpec(const Options& o, const Inputs& in, const TempFolder& 
   h.updateUrl = o.updateUrl;
   spec.jreName = o.jreName;
   spec.params.emplace_back("jre_name", o.jreName);
+  // Before the --param pairs, which the launcher reads later and so win.
+  if (!o.desktopEntry) spec.params.emplace_back(kDesktopEntryParam, "false");
+  if (o.categories) spec.params.emplace_back(kDesktopCategoriesParam, *o.categories);
   spec.params.insert(spec.params.end(), o.params.begin(), o.params.end());
   spec.files = {{TailEntryRole::Decompressor, in.lzma64},
                 {TailEntryRole::SplashImage, in.splash},
@@ -477,29 +544,53 @@ LauncherSpec launcherSpec(const Options& o, const Inputs& in, const TempFolder& 
 
 // A signer of its own for each archive, its salt derived from the key and
 // the bytes, so the same inputs give the same file; none without --sign.
+// The signers live until every archive is written, each on its own thread.
 class ArchiveSigning {
  public:
   explicit ArchiveSigning(const std::optional<Bytes>& key) : key_(key) {}
   Signer* next() {
     if (!key_) return nullptr;
-    return &signer_.emplace(*key_, KeySigner::Salt::kDerived);
+    signers_.push_back(std::make_unique<KeySigner>(*key_, KeySigner::Salt::kDerived));
+    return signers_.back().get();
   }
 
  private:
   const std::optional<Bytes>& key_;
-  std::optional<KeySigner> signer_;
+  std::vector<std::unique_ptr<KeySigner>> signers_;
 };
 
 // An LZMA-compressed archive of root (plus the extra files), as archive --lzma writes it.
-void makeArchive(const std::string& what, const std::string& root, const std::string& out, const Options& o,
-                 std::vector<ExtraFile> extra, Signer* signer, const std::string& skip = {}) {
+ArchiveFileJob archiveJob(const std::string& root, const std::string& out, const Options& o,
+                          std::vector<ExtraFile> extra, Signer* signer, const std::string& skip = {}) {
   ArchiveOptions options;
   options.signer = signer;
   options.extraFiles = std::move(extra);
-  writeArchiveFile({root, out, o.compress, std::move(options), skip, "compressing the " + what});
+  return {root, out, o.compress, std::move(options), skip, {}};
 }
 
-Jre jlinkJre(const Options& o, const TempFolder& work, const Inputs& in) {
+// The JRE archive's cache key: the tree, how it is compressed, and the key
+// it is signed with (the signature block lies inside the compressed stream,
+// so a signed archive is cached whole, its salt derived and so the same).
+std::string jreArchiveKey(const Options& o, const Inputs& in, const std::string& treeDigest) {
+  return textDigest("JRE archive\ntree " + treeDigest + "\npreset " + std::to_string(o.compress) + "\ndictionary " +
+                    std::to_string(kTailLzmaDictionarySize) + "\nliblzma " + lzma_version_string() + "\nsigned by " +
+                    (in.publicKey.empty() ? "none" : textDigest(in.publicKey)));
+}
+
+// jdeps takes seconds: what it said of the same jars and JDK is kept.
+std::string cachedModuleDeps(const Jdk& jdk, const std::vector<std::string>& jars, const BuildCache& cache) {
+  std::string identity = "jdeps\n" + jdkIdentity(jdk);
+  for (const std::string& jar : jars) identity += "jar " + fileDigest(jar) + "\n";
+  const std::string key = textDigest(identity);
+  if (const std::optional<std::string> known = cache.fetchText("modules", key); known && isModuleList(*known)) {
+    return *known;
+  }
+  const std::string modules = moduleDeps(jdk, jars);
+  cache.storeText("modules", key, modules);
+  return modules;
+}
+
+Jre jlinkJre(const Options& o, const TempFolder& work, const Inputs& in, const BuildCache& cache) {
   const Jdk jdk = findJdk();
   std::string modules;
   if (o.addModules) {
@@ -507,24 +598,28 @@ Jre jlinkJre(const Options& o, const TempFolder& work, const Inputs& in) {
   } else {
     std::vector<std::string> jars = in.classPath.jars;
     if (!in.updaterJar.empty()) jars.push_back(in.updaterJar);
-    modules = moduleDeps(jdk, jars);
+    modules = cachedModuleDeps(jdk, jars, cache);
   }
-  const std::string image = work / "jre";
-  jlinkImage(jdk, modules, image);
-  return readyJre(image, o.jreVersion, "made by jlink from " + jdk.home + ": " + modules);
+  const BuildCache::Image image = cache.image(textDigest(jlinkIdentity(jdk, modules)), work / "jre",
+                                             [&](const std::string& out) { jlinkImage(jdk, modules, out); });
+  Jre jre = readyJre(image.folder, o.jreVersion,
+                     std::string(image.reused ? "the cached image jlink made from " : "made by jlink from ") +
+                         jdk.home + ": " + modules);
+  jre.treeDigest = image.digest;
+  return jre;
 }
 
 // The JRE, in the file or to publish: the image given, or one jlink makes.
-std::optional<Jre> provideJre(const Options& o, const TempFolder& work, const Inputs& in) {
+std::optional<Jre> provideJre(const Options& o, const TempFolder& work, const Inputs& in, const BuildCache& cache) {
   if (o.jre == "none" && !o.publish) return std::nullopt;
   if (in.readyJre) return in.readyJre;
-  return jlinkJre(o, work, in);
+  return jlinkJre(o, work, in, cache);
 }
 
 // The project's updater: its jar and its launch file (as launchfile writes
 // one), in a tree of their own.
-void makeUpdaterArchive(const Options& o, const Inputs& in, const TempFolder& work, const std::string& out,
-                        Signer* signer) {
+ArchiveFileJob updaterArchiveJob(const Options& o, const Inputs& in, const TempFolder& work, const std::string& out,
+                                 Signer* signer) {
   const std::string tree = work / "updater";
   if (mkdir(tree.c_str(), 0755) != 0) fail("cannot make " + tree + ": " + std::strerror(errno));
   writeWholeFile(tree + "/" + kUpdaterJar, readWholeFile(in.updaterJar));
@@ -532,14 +627,19 @@ void makeUpdaterArchive(const Options& o, const Inputs& in, const TempFolder& wo
   launch.mainClass = kUpdaterClass;
   // The updater runs as a copy of java under the application's name.
   launch.appName = o.name;
-  launch.jvmMem = kUpdaterMaxHeap;
+  // The application's JVM: the updater then starts it in its own.
+  launch.jvmMem = o.maxHeap;
+  launch.jvmStack = o.initialHeap;
+  launch.appJvmOptions = o.jvmOptions;
   launch.classpath = {kUpdaterJar};
   launch.compatibilityClass = kUpdaterCompatibilityClass;
-  makeArchive("updater", tree, out, o, {{std::string(kLaunchFileName), writeLaunchFile(launch)}}, signer);
+  std::vector<ExtraFile> extra = {{std::string(kLaunchFileName), writeLaunchFile(launch)}};
+  if (in.icon) extra.push_back({kMenuIconName, readWholeFile(*in.icon)});
+  return archiveJob(tree, out, o, std::move(extra), signer);
 }
 
 // The application: the input folder and its launch file.
-void makeAppArchive(const Options& o, const Inputs& in, const std::string& out, Signer* signer) {
+ArchiveFileJob appArchiveJob(const Options& o, const Inputs& in, const std::string& out, Signer* signer) {
   LaunchFile launch;
   launch.mainClass = o.mainClass;
   launch.appName = o.name;
@@ -547,8 +647,40 @@ void makeAppArchive(const Options& o, const Inputs& in, const std::string& out, 
   launch.jvmStack = o.initialHeap;
   launch.classpath = in.classPath.entries;
   launch.extraArgs = o.args;
-  makeArchive("application", o.input, out, o, {{std::string(kLaunchFileName), writeLaunchFile(launch)}}, signer,
-              o.output);
+  launch.appJvmOptions = o.jvmOptions;
+  return archiveJob(o.input, out, o, {{std::string(kLaunchFileName), writeLaunchFile(launch)}}, signer, o.output);
+}
+
+// What was made, for the summary.
+struct Made {
+  std::size_t fileSize = 0;
+  int warnings = 0;
+  std::optional<Jre> jre;
+  bool jreArchiveCached = false;
+  std::string publishedNames;
+  std::vector<std::string> pruned;
+};
+
+// The three archives side by side, each on a core of its own; the JRE's
+// from the cache when its tree, compression and key are the same as before.
+void makeArchives(const Options& o, const Inputs& in, const TempFolder& work, const LauncherSpec& spec,
+                  const BuildCache& cache, ArchiveSigning& signing, Made& made, const std::string& jreArchive,
+                  const std::string& appArchive) {
+  std::vector<ArchiveFileJob> jobs;
+  std::optional<std::string> jreKey;
+  if (made.jre) {
+    if (!made.jre->treeDigest) made.jre->treeDigest = treeDigest(made.jre->image);
+    jreKey = jreArchiveKey(o, in, *made.jre->treeDigest);
+    made.jreArchiveCached = o.cache && cache.fetchArchive(*jreKey, jreArchive);
+    if (!made.jreArchiveCached) jobs.push_back(archiveJob(made.jre->image, jreArchive, o, {}, signing.next()));
+  }
+  if (!o.updaterArchive) {
+    jobs.push_back(updaterArchiveJob(o, in, work, spec.files.at(TailEntryRole::UpdaterArchive), signing.next()));
+  }
+  // An online file carries no application; the channel still gets it.
+  jobs.push_back(appArchiveJob(o, in, appArchive, signing.next()));
+  writeArchiveFiles(jobs, "compressing the archives");
+  if (made.jre && !made.jreArchiveCached) cache.storeArchive(*jreKey, jreArchive);
 }
 
 // Checks the file as check does, from its temporary name, so a file that
@@ -601,11 +733,6 @@ StagedChannel stageRelease(const Options& o, const LauncherSpec& spec, const Jre
   return stageChannel(*o.publish, release, signer, work.path(), o.prune);
 }
 
-uint64_t sizeOf(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-}
-
 std::string mib(uint64_t bytes) {
   char text[32];
   if (bytes < (1 << 20)) {
@@ -623,15 +750,6 @@ std::string classPathText(const std::vector<std::string>& entries) {
   return text;
 }
 
-// What was made, for the summary.
-struct Made {
-  std::size_t fileSize = 0;
-  int warnings = 0;
-  std::optional<Jre> jre;
-  std::string publishedNames;
-  std::vector<std::string> pruned;
-};
-
 void printSummary(const Options& o, const Inputs& in, const LauncherSpec& spec, const Made& made) {
   const TailHeader& h = spec.header;
   const auto fileOf = [&spec](TailEntryRole role) { return spec.files.at(role); };
@@ -645,8 +763,9 @@ void printSummary(const Options& o, const Inputs& in, const LauncherSpec& spec, 
               o.updaterArchive ? o.updaterArchive->c_str() : "the project's own, starting the newest installed version",
               mib(sizeOf(fileOf(TailEntryRole::UpdaterArchive))).c_str());
   if (!h.jreVersion.empty()) {
-    std::printf("  JRE %s %s: %s (%s)\n", o.jreName.c_str(), h.jreVersion.c_str(), made.jre->how.c_str(),
-                mib(sizeOf(fileOf(TailEntryRole::JreArchive))).c_str());
+    std::printf("  JRE %s %s: %s (%s%s)\n", o.jreName.c_str(), h.jreVersion.c_str(), made.jre->how.c_str(),
+                mib(sizeOf(fileOf(TailEntryRole::JreArchive))).c_str(),
+                made.jreArchiveCached ? ", its archive from the cache" : "");
   } else {
     std::printf("  no JRE: a system JRE with unpack200, or %s\n",
                 o.updateUrl.rfind(kPlaceholderUpdateUrl, 0) == 0 ? "none (no --update-url to download one from)"
@@ -682,14 +801,13 @@ int runApp(const std::vector<std::string>& argv) {
                          "older) can run this file\n");
   }
 
-  ArchiveSigning signing(in.privateKey);
   Made made;
-  made.jre = provideJre(o, work, in);
+  const BuildCache cache(o.cache ? defaultCacheFolder() : std::nullopt);
+  made.jre = provideJre(o, work, in, cache);
   const std::string jreArchive = work / "jre.p2.l2";
-  if (made.jre) makeArchive("JRE", made.jre->image, jreArchive, o, {}, signing.next());
-  if (!o.updaterArchive) makeUpdaterArchive(o, in, work, spec.files.at(TailEntryRole::UpdaterArchive), signing.next());
+  ArchiveSigning signing(in.privateKey);
   const std::string appArchive = work / "app.p2.l2";
-  makeAppArchive(o, in, appArchive, signing.next());
+  makeArchives(o, in, work, spec, cache, signing, made, jreArchive, appArchive);
   if (made.jre && o.jre != "none") {
     spec.header.jreVersion = made.jre->version;
     spec.files[TailEntryRole::JreArchive] = jreArchive;

@@ -7,8 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <exception>
+#include <thread>
 
 #include "archive/container.h"
 #include "archive/lzma.h"
@@ -229,14 +233,19 @@ ArchiveStats writeArchive(const std::string& root, ByteSink& sink, const Archive
 
 namespace {
 
-// Counts what goes into the compressor, for the progress line.
+// Counts what goes into the compressor, for the progress line (drawn here,
+// or by another thread from the shared count), and stops the work on an
+// interruption or when a job beside it has failed.
 class CountingSink : public ByteSink {
  public:
-  CountingSink(std::unique_ptr<ByteSink> next, Progress& progress) : next_(std::move(next)), progress_(progress) {}
+  CountingSink(std::unique_ptr<ByteSink> next, Progress* progress, std::atomic<uint64_t>& done,
+               const std::atomic<bool>* stop = nullptr)
+      : next_(std::move(next)), progress_(progress), done_(done), stop_(stop) {}
   void write(std::span<const unsigned char> bytes) override {
     failIfInterrupted();
-    done_ += bytes.size();
-    progress_.update(done_);
+    if (stop_ != nullptr && stop_->load()) fail("stopped: another archive failed");
+    const uint64_t done = done_ += bytes.size();
+    if (progress_ != nullptr) progress_->update(done);
     next_->write(bytes);
   }
   void finish() override { next_->finish(); }
@@ -244,12 +253,14 @@ class CountingSink : public ByteSink {
 
  private:
   std::unique_ptr<ByteSink> next_;
-  Progress& progress_;
-  uint64_t done_ = 0;
+  Progress* progress_;
+  std::atomic<uint64_t>& done_;
+  const std::atomic<bool>* stop_;
 };
 
+// The bytes of the files under root, for a progress line's share.
 uint64_t treeSize(const std::string& root) {
-  static uint64_t total;
+  static thread_local uint64_t total;
   total = 0;
   nftw(
       root.c_str(),
@@ -261,15 +272,67 @@ uint64_t treeSize(const std::string& root) {
   return total;
 }
 
+std::unique_ptr<ByteSink> sinkOf(const ArchiveFileJob& job) {
+  std::unique_ptr<ByteSink> sink = std::make_unique<FileSink>(job.output);
+  if (job.lzmaPreset) sink = std::make_unique<LzmaSink>(std::move(sink), *job.lzmaPreset);
+  return sink;
+}
+
 }  // namespace
 
 ArchiveStats writeArchiveFile(const ArchiveFileJob& job) {
-  std::unique_ptr<ByteSink> sink = std::make_unique<FileSink>(job.output);
-  if (job.lzmaPreset) sink = std::make_unique<LzmaSink>(std::move(sink), *job.lzmaPreset);
+  std::unique_ptr<ByteSink> sink = sinkOf(job);
   if (job.progressLabel.empty()) return writeArchive(job.root, *sink, job.options, job.skip);
   Progress progress(job.progressLabel, isatty(STDERR_FILENO) == 1 ? treeSize(job.root) : 0);
-  CountingSink counting(std::move(sink), progress);
+  std::atomic<uint64_t> done{0};
+  CountingSink counting(std::move(sink), &progress, done);
   return writeArchive(job.root, counting, job.options, job.skip);
+}
+
+std::vector<ArchiveStats> writeArchiveFiles(const std::vector<ArchiveFileJob>& jobs, const std::string& label) {
+  uint64_t total = 0;
+  if (isatty(STDERR_FILENO) == 1) {
+    for (const ArchiveFileJob& job : jobs) total += treeSize(job.root);
+  }
+  Progress progress(label, total);
+  std::atomic<uint64_t> done{0};
+  std::atomic<bool> stop{false};
+  std::atomic<std::size_t> running{jobs.size()};
+  std::vector<ArchiveStats> stats(jobs.size());
+  std::vector<std::exception_ptr> errors(jobs.size());
+  std::vector<std::thread> threads;
+  threads.reserve(jobs.size());
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    threads.emplace_back([&, i] {
+      try {
+        CountingSink counting(sinkOf(jobs[i]), nullptr, done, &stop);
+        stats[i] = writeArchive(jobs[i].root, counting, jobs[i].options, jobs[i].skip);
+      } catch (...) {
+        errors[i] = std::current_exception();
+        stop = true;
+      }
+      --running;
+    });
+  }
+  // This thread draws the line the workers count for.
+  while (running.load() > 0) {
+    progress.update(done.load());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  for (std::thread& t : threads) t.join();
+  // The failure that caused the others, not their "stopped".
+  for (const std::exception_ptr& error : errors) {
+    if (!error) continue;
+    try {
+      std::rethrow_exception(error);
+    } catch (const CommandError& e) {
+      if (e.message.rfind("stopped: ", 0) != 0) throw;
+    }
+  }
+  for (const std::exception_ptr& error : errors) {
+    if (error) std::rethrow_exception(error);
+  }
+  return stats;
 }
 
 }  // namespace velmoran::pack

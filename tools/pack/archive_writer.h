@@ -106,6 +106,13 @@ struct ArchiveFileJob {
 };
 ArchiveStats writeArchiveFile(const ArchiveFileJob& job);
 
+// Several archive files at once, each on a thread of its own (the LZMA
+// encoder works on one core), under one progress line labelled label; the
+// jobs' own labels are not drawn. The first failure, in job order, is
+// reported once every thread has stopped; the others stop at their next
+// write. Signers must be made before, on this thread.
+std::vector<ArchiveStats> writeArchiveFiles(const std::vector<ArchiveFileJob>& jobs, const std::string& label);
+
 // The signature block that closes a signed archive of signedLength bytes.
 std::vector<unsigned char> signatureBlock(int64_t signedLength, const std::string& signatureHex);
 

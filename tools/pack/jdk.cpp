@@ -28,6 +28,8 @@ namespace {
 constexpr std::size_t kMaxCaptured = 1 << 20;
 // The release file of a runtime image is a few lines.
 constexpr std::size_t kMaxReleaseFile = 64 * 1024;
+// What a runtime image leaves out: a launcher file carries it to every user.
+constexpr const char* kJlinkOptions[] = {"--strip-debug", "--no-header-files", "--no-man-pages"};
 
 bool isExecutable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
 
@@ -269,11 +271,37 @@ void stripNativeSymbols(const std::string& image) {
 
 void jlinkImage(const Jdk& jdk, const std::string& modules, const std::string& output) {
   Progress progress("jlink: making the runtime image (" + modules + ")");
-  const ToolResult r = runTool({jdk.tool("jlink"), "--add-modules", modules, "--strip-debug", "--no-header-files",
-                                "--no-man-pages", "--output", output},
-                               &progress);
+  std::vector<std::string> argv = {jdk.tool("jlink"), "--add-modules", modules};
+  argv.insert(argv.end(), std::begin(kJlinkOptions), std::end(kJlinkOptions));
+  argv.insert(argv.end(), {"--output", output});
+  const ToolResult r = runTool(argv, &progress);
   if (r.status != 0) fail("jlink failed (" + whatItSaid(r) + ")");
   stripNativeSymbols(output);
+}
+
+std::string jdkIdentity(const Jdk& jdk) {
+  char* resolved = realpath(jdk.home.c_str(), nullptr);
+  std::string text = "jdk " + std::string(resolved != nullptr ? resolved : jdk.home.c_str()) + "\n";
+  std::free(resolved);
+  for (const std::string& file : {jdk.home + "/lib/modules", jdk.tool("jlink"), jdk.tool("jdeps")}) {
+    struct stat st {};
+    if (stat(file.c_str(), &st) == 0) {
+      text += file.substr(jdk.home.size()) + " " + std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) +
+              "." + std::to_string(st.st_mtim.tv_nsec) + "\n";
+    }
+  }
+  if (const FilePtr in = openFile((jdk.home + "/release").c_str(), "rb")) {
+    std::string release(kMaxReleaseFile, '\0');
+    release.resize(std::fread(release.data(), 1, release.size(), in.get()));
+    text += "release " + release + "\n";
+  }
+  return text;
+}
+
+std::string jlinkIdentity(const Jdk& jdk, const std::string& modules) {
+  std::string text = jdkIdentity(jdk) + "modules " + modules + "\noptions";
+  for (const char* option : kJlinkOptions) text += std::string(" ") + option;
+  return text + (onPath("strip") ? "\nnative symbols stripped" : "\nnative symbols kept");
 }
 
 }  // namespace velmoran::pack

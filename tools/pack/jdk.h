@@ -48,6 +48,14 @@ std::string moduleDeps(const Jdk& jdk, const std::vector<std::string>& jars);
 // libraries' symbol tables.
 void jlinkImage(const Jdk& jdk, const std::string& modules, const std::string& output);
 
+// What the JDK's tools give depends on, as text for a cache key: its folder
+// with links resolved, its release file, the size and time of its module
+// image and of jlink and jdeps.
+std::string jdkIdentity(const Jdk& jdk);
+// What the image jlinkImage makes of modules depends on: the JDK, the
+// modules and the options.
+std::string jlinkIdentity(const Jdk& jdk, const std::string& modules);
+
 // Whether text is a module list jlink takes: names of letters, digits, "_"
 // and ".", separated by single commas.
 bool isModuleList(const std::string& text);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "cli.h"
 #include "util/encoding.h"
@@ -209,8 +210,13 @@ std::string signDigestHex(const std::string& keyFile, const Digest& digest) {
 }
 
 KeySigner::KeySigner(std::vector<unsigned char> privateDer, Salt salt) : privateDer_(std::move(privateDer)), salt_(salt) {
-  // Signing a digest first proves the key usable before any work is done.
-  signDigestHex(privateDer_, Digest{});
+  // Signing a digest first proves the key usable before any work is done,
+  // and registers what signing needs while this is the only thread.
+  if (salt_ == Salt::kDerived) {
+    signDigestHexDerivedSalt(privateDer_, Digest{});
+  } else {
+    signDigestHex(privateDer_, Digest{});
+  }
   if (!initHash(md_)) fail("the mixed hash cannot be set up");
 }
 
@@ -221,6 +227,10 @@ void KeySigner::update(std::span<const unsigned char> bytes) {
 std::string KeySigner::finishHex() {
   const std::optional<Digest> digest = doFinal(md_);
   if (!digest) fail("hashing the archive failed");
+  // Archives compressed side by side finish on their own threads; signing
+  // registers descriptors in libtomcrypt's tables, which are not guarded.
+  static std::mutex signing;
+  const std::lock_guard<std::mutex> lock(signing);
   return salt_ == Salt::kDerived ? signDigestHexDerivedSalt(privateDer_, *digest) : signDigestHex(privateDer_, *digest);
 }
 

@@ -20,8 +20,9 @@ import javax.swing.SwingUtilities;
 import javax.swing.Timer;
 
 /**
- * The demo application. It prints "Hello from NAME VERSION" and one line per argument; with a
- * display it also shows that line in a window that closes after a few seconds or on a click.
+ * The demo application. It prints "Hello from NAME VERSION", one line per argument and one per
+ * system property it is asked to show; with a display it also shows the first line in a window
+ * that closes after a few seconds or on a click.
  */
 public final class Hello {
   private static final int WINDOW_MILLIS = 4000;
@@ -53,6 +54,12 @@ public final class Hello {
     final String line = "Hello from " + name + " " + about.getProperty("version", "unknown");
     System.out.println(line);
     for (int i = 0; i < args.length; i++) System.out.println("Hello argument " + i + ": " + args[i]);
+    // The system properties the comma-separated list in dev.velmoran.hello.show names, one line
+    // each: what the launcher file's JVM options and parameters set.
+    final String show = System.getProperty("dev.velmoran.hello.show", "");
+    for (String property : show.split(",")) {
+      if (!property.isEmpty()) System.out.println("Hello property " + property + ": " + System.getProperty(property));
+    }
     System.out.flush();
 
     final String display = System.getenv("DISPLAY");
