@@ -271,6 +271,39 @@ bool takeShippingOption(Args& a, Options& o) {
   return true;
 }
 
+// The options missing, malformed or given together where they cannot be.
+void refuseConflicts(const Options& o) {
+  if (o.output.empty()) usage("no output file given (-o FILE)");
+  if (o.name.empty()) usage("no application name given (--name NAME)");
+  if (o.input.empty()) usage("no folder of jars given (--input DIR)");
+  if (o.mainClass.empty()) usage("no main class given (--main-class CLASS)");
+  if (!isJavaName(o.mainClass)) usage("--main-class must be a class name such as com.example.Main; got '" + o.mainClass + "'");
+  if (o.maxHeap > 0 && o.initialHeap > o.maxHeap) usage("--initial-heap is larger than --max-heap");
+  if (o.updaterArchive.has_value() != o.updaterVersion.has_value()) {
+    usage("--updater-archive and --updater-version go together");
+  }
+  if (o.addModules && !isModuleList(*o.addModules)) {
+    usage("--add-modules takes module names separated by commas, such as java.base,java.desktop");
+  }
+  if (o.addModules && o.jre != "jlink" && !(o.jre == "none" && o.publish && !o.publishJre)) {
+    usage("--add-modules is for a runtime image made by jlink");
+  }
+  if (o.publishJre && (o.jre != "none" || !o.publish)) usage("--publish-jre goes with --jre none and --publish");
+  if (o.icon && o.updaterArchive) {
+    usage(std::string("--icon goes into the project's updater; with --updater-archive put ") + kMenuIconName +
+          " at the top of that archive");
+  }
+  if (!o.desktopEntry && (o.icon || o.categories)) usage("--icon and --categories are for the menu entry, which "
+                                                         "--no-desktop-entry leaves out");
+  if (o.jre == "none" && o.jreVersion && !o.publish) usage("--jre-version needs a JRE (--jre none has none)");
+  if ((o.prune || o.required || o.rollback) && !o.publish) {
+    usage("--prune, --required and --rollback go with --publish");
+  }
+  if (o.online && o.updateUrl.rfind(kPlaceholderUpdateUrl, 0) == 0) {
+    usage("--online needs --update-url: the application is downloaded from there");
+  }
+}
+
 Options parse(const std::vector<std::string>& argv) {
   Options o;
   Args a(argv);
@@ -312,35 +345,7 @@ Options parse(const std::vector<std::string>& argv) {
       o.compress = static_cast<uint32_t>(a.value()[0] - '0');
     } else usage("unknown argument '" + a.peek() + "' (try --help)");
   }
-  if (o.output.empty()) usage("no output file given (-o FILE)");
-  if (o.name.empty()) usage("no application name given (--name NAME)");
-  if (o.input.empty()) usage("no folder of jars given (--input DIR)");
-  if (o.mainClass.empty()) usage("no main class given (--main-class CLASS)");
-  if (!isJavaName(o.mainClass)) usage("--main-class must be a class name such as com.example.Main; got '" + o.mainClass + "'");
-  if (o.maxHeap > 0 && o.initialHeap > o.maxHeap) usage("--initial-heap is larger than --max-heap");
-  if (o.updaterArchive.has_value() != o.updaterVersion.has_value()) {
-    usage("--updater-archive and --updater-version go together");
-  }
-  if (o.addModules && !isModuleList(*o.addModules)) {
-    usage("--add-modules takes module names separated by commas, such as java.base,java.desktop");
-  }
-  if (o.addModules && o.jre != "jlink" && !(o.jre == "none" && o.publish && !o.publishJre)) {
-    usage("--add-modules is for a runtime image made by jlink");
-  }
-  if (o.publishJre && (o.jre != "none" || !o.publish)) usage("--publish-jre goes with --jre none and --publish");
-  if (o.icon && o.updaterArchive) {
-    usage(std::string("--icon goes into the project's updater; with --updater-archive put ") + kMenuIconName +
-          " at the top of that archive");
-  }
-  if (!o.desktopEntry && (o.icon || o.categories)) usage("--icon and --categories are for the menu entry, which "
-                                                         "--no-desktop-entry leaves out");
-  if (o.jre == "none" && o.jreVersion && !o.publish) usage("--jre-version needs a JRE (--jre none has none)");
-  if ((o.prune || o.required || o.rollback) && !o.publish) {
-    usage("--prune, --required and --rollback go with --publish");
-  }
-  if (o.online && o.updateUrl.rfind(kPlaceholderUpdateUrl, 0) == 0) {
-    usage("--online needs --update-url: the application is downloaded from there");
-  }
+  refuseConflicts(o);
   if (o.appVersion.empty()) o.appVersion = versionFromBuildTime();
   return o;
 }
