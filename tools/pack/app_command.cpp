@@ -29,7 +29,7 @@
 #include "jdk.h"
 #include "launch_file_writer.h"
 #include "launcher_file.h"
-#include "launcher_spec.h"
+#include "launcher_rules.h"
 #include "net/update_url.h"
 #include "progress.h"
 #include "publish.h"

@@ -23,7 +23,7 @@
 #include "format/names.h"
 #include "format/tail.h"
 #include "format/tail_plan.h"
-#include "launcher_spec.h"
+#include "launcher_rules.h"
 #include "tail_writer.h"
 #include "util/encoding.h"
 

@@ -8,7 +8,7 @@
 #include "format/names.h"
 #include "format/tail.h"
 #include "launcher_file.h"
-#include "launcher_spec.h"
+#include "launcher_rules.h"
 #include "net/update_url.h"
 
 namespace velmoran::pack {
@@ -100,7 +100,7 @@ struct Options {
   std::string output, stub;
 };
 
-// A header field given as it is; the rules of launcher_spec.h judge it.
+// A header field given as it is; the rules of launcher_rules.h judge it.
 bool takeHeaderField(Args& a, TailHeader& h) {
   static const std::pair<const char*, std::string TailHeader::*> kFields[] = {
       {"--app-name", &TailHeader::appName},

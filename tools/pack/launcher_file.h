@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "launcher_spec.h"
+#include "launcher_rules.h"
 #include "tail_writer.h"
 
 namespace velmoran::pack {

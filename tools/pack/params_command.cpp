@@ -10,7 +10,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "format/tail.h"
-#include "launcher_spec.h"
+#include "launcher_rules.h"
 #include "layout.h"
 #include "tail_writer.h"
 

@@ -35,7 +35,7 @@ void appendEntry(Bytes& out, long type, const std::string& path, std::span<const
 // The Params section's text: the count and the pairs.
 Bytes paramsBytes(const std::vector<Param>& params);
 // The Params area: that text NUL-padded to the area's fixed size. The pairs
-// are to have passed paramsFaults (launcher_spec.h), the rules that keep
+// are to have passed paramsFaults (launcher_rules.h), the rules that keep
 // them readable and within the area.
 Bytes buildParamsArea(const std::vector<Param>& params);
 // Reads the pairs back out of a Params area.

@@ -1,4 +1,4 @@
-#include "launcher_spec.h"
+#include "launcher_rules.h"
 
 #include <algorithm>
 
