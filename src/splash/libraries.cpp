@@ -2,44 +2,18 @@
 
 #include <dlfcn.h>
 
-#include <cstdio>
+#include "platform/library.h"
 
 namespace velmoran {
-namespace {
 
 // Never closed once complete: the tables, and what the libraries made (the
 // images Xlib made point to its functions), are used for the rest of the
 // process.
-void* openLibrary(const char* file, const char* withoutIt) {
-  void* library = dlopen(file, RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    const char* why = dlerror();
-    std::fprintf(stderr, "[Splash] Unable to load %s (%s); %s\n", file, why != nullptr ? why : "unknown error",
-                 withoutIt);
-  }
-  return library;
-}
-
-template <typename Function>
-bool resolve(void* library, const char* file, const char* name, Function& slot) {
-  dlerror();
-  void* address = dlsym(library, name);
-  if (address == nullptr) {
-    const char* why = dlerror();
-    std::fprintf(stderr, "[Splash] %s has no %s: %s\n", file, name, why != nullptr ? why : "null symbol");
-    return false;
-  }
-  slot = reinterpret_cast<Function>(address);
-  return true;
-}
-
-}  // namespace
-
 std::optional<X11Library> loadX11Library(const char* file) {
-  void* library = openLibrary(file, "the splash is off");
+  void* library = openLibrary("Splash", file, "the splash is off");
   if (library == nullptr) return std::nullopt;
   X11Library xlib{};
-#define VELMORAN_XLIB_RESOLVE(name) &&resolve(library, file, "X" #name, xlib.name)
+#define VELMORAN_XLIB_RESOLVE(name) &&resolveSymbol(library, "Splash", file, "X" #name, xlib.name)
   const bool complete = true VELMORAN_XLIB_FUNCTIONS(VELMORAN_XLIB_RESOLVE);
 #undef VELMORAN_XLIB_RESOLVE
   if (!complete) {
@@ -50,10 +24,10 @@ std::optional<X11Library> loadX11Library(const char* file) {
 }
 
 std::optional<PngLibrary> loadPngLibrary(const char* file) {
-  void* library = openLibrary(file, "the splash shows no image");
+  void* library = openLibrary("Splash", file, "the splash shows no image");
   if (library == nullptr) return std::nullopt;
   PngLibrary png{};
-#define VELMORAN_PNG_RESOLVE(name) &&resolve(library, file, "png_" #name, png.name)
+#define VELMORAN_PNG_RESOLVE(name) &&resolveSymbol(library, "Splash", file, "png_" #name, png.name)
   const bool complete = true VELMORAN_PNG_FUNCTIONS(VELMORAN_PNG_RESOLVE);
 #undef VELMORAN_PNG_RESOLVE
   if (!complete) {
